@@ -1,0 +1,119 @@
+#include "core/json.hpp"
+
+#include "core/error.hpp"
+
+#include <cstring>
+
+namespace lvx {
+namespace {
+
+struct DepthProblem {
+  std::size_t offset;  // byte offset of the bracket that went too deep
+};
+
+// Finds the first opening bracket that exceeds the nesting limit, skipping
+// string contents. Returns npos-like empty optional when the limit holds.
+std::optional<DepthProblem> scan_depth(std::string_view text) noexcept {
+  int depth = 0;
+  bool in_string = false;
+  bool escaped = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        in_string = false;
+      }
+      continue;
+    }
+    switch (c) {
+      case '"': in_string = true; break;
+      case '[':
+      case '{':
+        if (++depth > kMaxJsonDepth) return DepthProblem{i};
+        break;
+      case ']':
+      case '}': --depth; break;
+      default: break;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string strip_exception_tag(const char* what) {
+  // nlohmann's messages start with "[json.exception.<kind>.<id>] ".
+  std::string_view s(what);
+  if (!s.empty() && s.front() == '[') {
+    auto close = s.find("] ");
+    if (close != std::string_view::npos) s.remove_prefix(close + 2);
+  }
+  return std::string(s);
+}
+
+std::pair<std::size_t, std::size_t> line_column(std::string_view text, std::size_t offset) {
+  std::size_t line = 1, col = 1;
+  for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      col = 1;
+    } else {
+      ++col;
+    }
+  }
+  return {line, col};
+}
+
+bool has_bom(std::string_view text) noexcept {
+  return text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0;
+}
+
+}  // namespace
+
+Json parse_json(std::string_view text) {
+  if (has_bom(text)) fail("byte-order mark is not allowed at line 1, column 1");
+  const auto depth = scan_depth(text);
+  if (depth) {
+    // A syntax error before the over-deep bracket is the first fault.
+    try {
+      const Json prefix = Json::parse(text.substr(0, depth->offset));
+      (void)prefix;
+    } catch (const Json::parse_error& e) {
+      if (e.byte <= depth->offset) fail(strip_exception_tag(e.what()));
+    } catch (const Json::exception& e) {
+      fail(strip_exception_tag(e.what()));
+    }
+    auto [line, col] = line_column(text, depth->offset);
+    fail("nesting deeper than " + std::to_string(kMaxJsonDepth) + " levels at line " +
+         std::to_string(line) + ", column " + std::to_string(col));
+  }
+  try {
+    return Json::parse(text);
+  } catch (const Json::exception& e) {
+    fail(strip_exception_tag(e.what()));
+  }
+}
+
+std::optional<Json> try_parse_json(std::string_view text) noexcept {
+  if (has_bom(text) || scan_depth(text)) return std::nullopt;
+  try {
+    Json v = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (v.is_discarded()) return std::nullopt;
+    return v;
+  } catch (...) {
+    // Number overflow is reported as an exception even when exceptions are off.
+    return std::nullopt;
+  }
+}
+
+std::string write_json_compact(const Json& v) {
+  return v.dump(-1, ' ', false, Json::error_handler_t::strict);
+}
+
+std::string write_json_pretty(const Json& v) {
+  return v.dump(2, ' ', false, Json::error_handler_t::strict);
+}
+
+}  // namespace lvx

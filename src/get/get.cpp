@@ -1,0 +1,154 @@
+#include "get/get.hpp"
+
+#include "core/error.hpp"
+#include "core/text.hpp"
+
+#include <limits>
+
+namespace lvx::get {
+
+using data_loader::DATA;
+using data_loader::kTierCount;
+using data_loader::TIER_NAMES;
+using data_loader::TierMap;
+
+Scope str_to_scope(std::string_view text) {
+  std::string s = to_lower(text);
+  while (!s.empty() && s.back() == 's') s.pop_back();
+  if (s == "subatom") return Scope{0};
+  for (std::size_t i = 0; i < kTierCount; ++i)
+    if (s == TIER_NAMES[i]) return Scope{i};
+  return Scope::all_tiers();
+}
+
+EntryPtr resolve_named(std::string_view name, Scope scope) {
+  const std::string exact(name);
+  const std::string lower = to_lower(name);
+  const std::size_t first = scope.all() ? 0 : scope.index;
+  const std::size_t last = scope.all() ? kTierCount : scope.index + 1;
+
+  using Pass = EntryPtr (*)(const TierMap&, const std::string&, const std::string&);
+  static constexpr Pass passes[] = {
+      [](const TierMap& t, const std::string& e, const std::string&) { return t.get(e); },
+      [](const TierMap& t, const std::string&, const std::string& l) { return t.find_key_lower(l); },
+      [](const TierMap& t, const std::string& e, const std::string&) { return t.find_symbol(e); },
+      [](const TierMap& t, const std::string&, const std::string& l) { return t.find_symbol_lower(l); },
+      [](const TierMap& t, const std::string& e, const std::string&) { return t.find_alias(e); },
+      [](const TierMap& t, const std::string&, const std::string& l) { return t.find_alias_lower(l); },
+  };
+
+  auto& reg = DATA();
+  auto lock = reg.read_lock();
+  for (Pass pass : passes)
+    for (std::size_t t = first; t < last; ++t)
+      if (EntryPtr e = pass(reg.tier(t), exact, lower)) return e;
+  fail(GetError::unknown_name(name));
+}
+
+namespace {
+
+// "+"? digits, at most 4294967295.
+bool parse_count(std::string_view s, std::uint32_t& out) {
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  if (s.empty()) return false;
+  std::uint64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<std::uint64_t>(c - '0');
+    if (v > std::numeric_limits<std::uint32_t>::max()) return false;
+  }
+  out = static_cast<std::uint32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+std::vector<FormulaPart> parse_formula(std::string_view spec) {
+  std::string_view body = trim_ws(spec);
+  // The caller has checked the braces.
+  body = trim_ws(body.substr(1, body.size() - 2));
+  if (body.empty()) fail(GetError::invalid_formula(spec));
+  std::vector<FormulaPart> parts;
+  for (;;) {
+    const auto comma = body.find(',');
+    const std::string_view item = body.substr(0, comma);
+    const auto eq = item.find('=');
+    if (eq == std::string_view::npos) fail(GetError::invalid_formula(spec));
+    const std::string_view name = trim_ws(item.substr(0, eq));
+    if (name.empty()) fail(GetError::invalid_formula(spec));
+    const std::string_view count_text = trim_ws(item.substr(eq + 1));
+    std::uint32_t count = 0;
+    if (!parse_count(count_text, count))
+      fail("formula count '" + std::string(count_text) + "' is not a non-negative integer");
+    parts.push_back({std::string(name), count});
+    if (comma == std::string_view::npos) break;
+    body.remove_prefix(comma + 1);
+  }
+  return parts;
+}
+
+Json resolve_formula(std::string_view spec) {
+  const auto parts = parse_formula(spec);
+  Json result = Json::object();
+  auto& obj = result.get_ref<Json::object_t&>();
+  for (const auto& part : parts) {
+    if (part.count > 1000) panic("resolve_formula: implausibly large count");
+    EntryPtr constituent;
+    try {
+      constituent = resolve_named(part.name, Scope::all_tiers());
+    } catch (const OpError&) {
+      fail("formula constituent '" + part.name + "' not found");
+    }
+    if (!constituent->is_object()) continue;
+    const double count = static_cast<double>(part.count);
+    for (const auto& [key, value] : constituent->get_ref<const Json::object_t&>()) {
+      if (auto x = as_number(value)) {
+        auto it = obj.find(key);
+        double e = 0.0;
+        if (it != obj.end())
+          if (auto cur = as_number(it->second)) e = *cur;
+        const double v = *x * count + e;
+        Json stored = std::isfinite(v) ? Json(v) : Json(nullptr);
+        if (it != obj.end())
+          it->second = std::move(stored);
+        else
+          obj.emplace(key, std::move(stored));
+      } else if (obj.find(key) == obj.end()) {
+        obj.emplace(key, value);
+      }
+    }
+  }
+  return result;
+}
+
+EntryPtr get(std::string_view spec, Scope scope) {
+  if (spec.empty()) panic("py_get: spec must be non-empty");
+  const std::string_view trimmed = trim_ws(spec);
+  if (!trimmed.empty() && trimmed.front() == '{' && trimmed.back() == '}')
+    return std::make_shared<const Json>(resolve_formula(spec));
+  return resolve_named(spec, scope);
+}
+
+EntryPtr save(std::string_view name, std::string_view data_json, std::string_view tier_str) {
+  if (name.empty()) panic("py_save: name must be non-empty");
+  if (tier_str.empty()) panic("py_save: tier_str must be non-empty");
+  Json doc;
+  try {
+    doc = parse_json(data_json);
+  } catch (const OpError& e) {
+    throw OpError(std::string("data_json is not valid JSON: ") + e.what());
+  }
+  const Scope scope = str_to_scope(tier_str);
+  if (scope.all()) fail("unknown tier: " + std::string(tier_str));
+  auto& reg = DATA();
+  auto lock = reg.read_lock();
+  return reg.tier(scope.index).insert(std::string(name), std::make_shared<const Json>(std::move(doc)));
+}
+
+std::vector<std::string> list_tiers() {
+  auto& reg = DATA();
+  auto lock = reg.read_lock();
+  return {TIER_NAMES.begin(), TIER_NAMES.end()};
+}
+
+}  // namespace lvx::get

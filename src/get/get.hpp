@@ -1,0 +1,53 @@
+// Named lookup, braces formulas and the registry operations.
+#pragma once
+
+#include "core/json.hpp"
+#include "loader/data_loader.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lvx::get {
+
+using data_loader::EntryPtr;
+using data_loader::Scope;
+
+// Tier name as callers write it: full Unicode lower-casing, trailing "s"
+// removed repeatedly, then one of the twelve names or "subatom"; anything else
+// means all tiers.
+Scope str_to_scope(std::string_view text);
+
+// The lookup errors, with their fixed messages.
+struct GetError {
+  static std::string unknown_name(std::string_view name) { return "unknown name: " + std::string(name); }
+  static std::string invalid_formula(std::string_view spec) {
+    return "invalid formula: " + std::string(spec);
+  }
+};
+
+// By exact key, key in any case, exact symbol, symbol in any case, exact alias
+// and alias in any case, each pass over every tier of the scope in canonical
+// order. Throws OpError "unknown name: {}".
+EntryPtr resolve_named(std::string_view name, Scope scope);
+
+struct FormulaPart {
+  std::string name;
+  std::uint32_t count;
+};
+// Parses "{A=2, B=1}"; `spec` is the caller's untouched text.
+std::vector<FormulaPart> parse_formula(std::string_view spec);
+// Sums the constituents' numeric members weighted by their counts.
+Json resolve_formula(std::string_view spec);
+
+// py_get without the interpreter: formula or named lookup.
+EntryPtr get(std::string_view spec, Scope scope);
+
+// Stores `data_json` under `name` in the tier `tier_str`; returns the value it
+// displaced (null when none).
+EntryPtr save(std::string_view name, std::string_view data_json, std::string_view tier_str);
+
+// Tier names in the registry's walk order.
+std::vector<std::string> list_tiers();
+
+}  // namespace lvx::get

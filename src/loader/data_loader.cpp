@@ -1,0 +1,269 @@
+#include "loader/data_loader.hpp"
+
+#include "core/error.hpp"
+#include "core/text.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace lvx::data_loader {
+
+// ---------------------------------------------------------------- EntryNames
+
+EntryNames EntryNames::of(std::string_view key, const Json& value) {
+  EntryNames n;
+  n.key_lower = to_lower(key);
+  if (!value.is_object()) return n;
+  const Json* sym = member(value, "Symbol");
+  if (!sym) sym = member(value, "symbol");
+  if (sym && sym->is_string()) {
+    n.has_symbol = true;
+    n.symbol = sym->get<std::string>();
+    n.symbol_lower = to_lower(n.symbol);
+  }
+  const Json* aliases = member(value, "Aliases");
+  if (!aliases) aliases = member(value, "aliases");
+  if (aliases && aliases->is_array()) {
+    for (const Json& a : *aliases) {
+      if (!a.is_string()) continue;
+      const auto& s = a.get_ref<const std::string&>();
+      n.aliases.push_back(s);
+      n.aliases_lower.push_back(to_lower(s));
+    }
+  }
+  return n;
+}
+
+// ------------------------------------------------------------------- TierMap
+
+namespace {
+void sorted_insert(std::vector<std::string>& v, const std::string& key) {
+  auto it = std::lower_bound(v.begin(), v.end(), key);
+  if (it == v.end() || *it != key) v.insert(it, key);
+}
+void sorted_erase(std::unordered_map<std::string, std::vector<std::string>>& index,
+                  const std::string& k, const std::string& key) {
+  auto it = index.find(k);
+  if (it == index.end()) return;
+  auto& v = it->second;
+  auto pos = std::lower_bound(v.begin(), v.end(), key);
+  if (pos != v.end() && *pos == key) v.erase(pos);
+  if (v.empty()) index.erase(it);
+}
+}  // namespace
+
+void TierMap::index_add(const std::string& key, const EntryNames& n) {
+  sorted_insert(by_key_lower_[n.key_lower], key);
+  if (n.has_symbol) {
+    sorted_insert(by_symbol_[n.symbol], key);
+    sorted_insert(by_symbol_lower_[n.symbol_lower], key);
+  }
+  for (const auto& a : n.aliases) sorted_insert(by_alias_[a], key);
+  for (const auto& a : n.aliases_lower) sorted_insert(by_alias_lower_[a], key);
+}
+
+void TierMap::index_remove(const std::string& key, const EntryNames& n) {
+  sorted_erase(by_key_lower_, n.key_lower, key);
+  if (n.has_symbol) {
+    sorted_erase(by_symbol_, n.symbol, key);
+    sorted_erase(by_symbol_lower_, n.symbol_lower, key);
+  }
+  for (const auto& a : n.aliases) sorted_erase(by_alias_, a, key);
+  for (const auto& a : n.aliases_lower) sorted_erase(by_alias_lower_, a, key);
+}
+
+EntryPtr TierMap::get(std::string_view key) const {
+  std::shared_lock lock(mu_);
+  auto it = map_.find(std::string(key));
+  return it == map_.end() ? nullptr : it->second.value;
+}
+
+EntryPtr TierMap::insert(std::string key, EntryPtr value, EntryNames names) {
+  std::unique_lock lock(mu_);
+  auto [it, inserted] = map_.try_emplace(std::move(key));
+  EntryPtr displaced;
+  if (!inserted) {
+    displaced = std::move(it->second.value);
+    index_remove(it->first, it->second.names);
+  }
+  it->second.value = std::move(value);
+  it->second.names = std::move(names);
+  index_add(it->first, it->second.names);
+  return displaced;
+}
+
+EntryPtr TierMap::insert(std::string key, EntryPtr value) {
+  EntryNames names = EntryNames::of(key, *value);
+  return insert(std::move(key), std::move(value), std::move(names));
+}
+
+EntryPtr TierMap::first_of(const Index& index, const std::string& k) const {
+  std::shared_lock lock(mu_);
+  auto it = index.find(k);
+  if (it == index.end() || it->second.empty()) return nullptr;
+  auto slot = map_.find(it->second.front());
+  return slot == map_.end() ? nullptr : slot->second.value;
+}
+
+EntryPtr TierMap::find_key_lower(const std::string& k) const { return first_of(by_key_lower_, k); }
+EntryPtr TierMap::find_symbol(const std::string& k) const { return first_of(by_symbol_, k); }
+EntryPtr TierMap::find_symbol_lower(const std::string& k) const { return first_of(by_symbol_lower_, k); }
+EntryPtr TierMap::find_alias(const std::string& k) const { return first_of(by_alias_, k); }
+EntryPtr TierMap::find_alias_lower(const std::string& k) const { return first_of(by_alias_lower_, k); }
+
+std::size_t TierMap::size() const {
+  std::shared_lock lock(mu_);
+  return map_.size();
+}
+
+std::vector<std::string> TierMap::keys() const {
+  std::vector<std::string> out;
+  {
+    std::shared_lock lock(mu_);
+    out.reserve(map_.size());
+    for (const auto& [k, _] : map_) out.push_back(k);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// ------------------------------------------------------------------ Registry
+
+EntryPtr Registry::find_exact(std::string_view name) const {
+  auto lock = read_lock();
+  for (const TierMap& t : tiers_)
+    if (EntryPtr e = t.get(name)) return e;
+  return nullptr;
+}
+
+Registry& DATA() {
+  static Registry registry;  // thread-safe one-time construction
+  return registry;
+}
+
+// ------------------------------------------------------------------- loading
+
+namespace {
+
+struct PendingFile {
+  std::size_t tier;
+  std::string stem;
+  std::string path;
+};
+
+struct LoadedFile {
+  EntryPtr value;
+  EntryNames names;
+};
+
+// The part after the last dot, where a name whose only dot is its first
+// character has none.
+std::optional<std::string_view> extension_of(std::string_view name) {
+  const auto dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return std::nullopt;
+  return name.substr(dot + 1);
+}
+
+bool is_directory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void list_tier(std::size_t tier, const std::string& dir, std::vector<PendingFile>& out) {
+  if (!is_directory(dir)) return;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (const dirent* ent = ::readdir(d)) {
+    const std::string_view name(ent->d_name);
+    if (name == "." || name == "..") continue;
+    const auto ext = extension_of(name);
+    if (!ext || *ext != "json") continue;
+    const std::string_view stem = name.substr(0, name.size() - 5);
+    if (!is_valid_utf8(stem)) continue;
+    out.push_back({tier, std::string(stem), dir + "/" + std::string(name)});
+  }
+  ::closedir(d);
+}
+
+std::optional<std::string> read_whole(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) text.reserve(static_cast<std::size_t>(st.st_size));
+  char buf[16384];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;  // a folder named *.json lands here (EISDIR)
+    }
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return text;
+}
+
+std::optional<LoadedFile> load_one(const PendingFile& f) {
+  auto text = read_whole(f.path);
+  if (!text || !is_valid_utf8(*text)) return std::nullopt;
+  auto value = try_parse_json(*text);
+  if (!value) return std::nullopt;
+  EntryNames names = EntryNames::of(f.stem, *value);
+  return LoadedFile{std::make_shared<const Json>(std::move(*value)), std::move(names)};
+}
+
+}  // namespace
+
+void load_all_tiers(const std::string& root) {
+  struct stat st;
+  if (::stat(root.c_str(), &st) != 0)
+    fail("data_loader::load_all_tiers: root does not exist: " + root);
+  if (!S_ISDIR(st.st_mode)) fail("data_loader::load_all_tiers: root is not a directory: " + root);
+
+  Registry& reg = DATA();
+  std::vector<PendingFile> files;
+  for (std::size_t t = 0; t < kTierCount; ++t)
+    list_tier(t, root + "/" + std::string(TIER_NAMES[t]), files);
+  // One fixed order: tiers in canonical order, names ascending.
+  std::sort(files.begin(), files.end(), [](const PendingFile& a, const PendingFile& b) {
+    return a.tier != b.tier ? a.tier < b.tier : a.stem < b.stem;
+  });
+
+  // Files are read and parsed on one worker per processor, whatever the
+  // spread over tiers, then stored in the fixed order above.
+  std::vector<std::optional<LoadedFile>> loaded(files.size());
+  std::atomic<std::size_t> next{0};
+  auto worker = [&] {
+    for (;;) {
+      const std::size_t i = next.fetch_add(1, std::memory_order_relaxed);
+      if (i >= files.size()) return;
+      loaded[i] = load_one(files[i]);
+    }
+  };
+  const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t n_workers = std::min<std::size_t>(hw, std::max<std::size_t>(files.size(), 1));
+  std::vector<std::thread> pool;
+  pool.reserve(n_workers);
+  for (std::size_t w = 1; w < n_workers; ++w) pool.emplace_back(worker);
+  worker();  // the importing thread takes its share instead of idling
+  for (auto& th : pool) th.join();
+
+  auto lock = reg.read_lock();
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!loaded[i]) continue;
+    reg.tier(files[i].tier).insert(std::move(files[i].stem), std::move(loaded[i]->value),
+                                   std::move(loaded[i]->names));
+  }
+}
+
+}  // namespace lvx::data_loader

@@ -1,0 +1,104 @@
+// The process-wide datasheet registry and its parallel load.
+//
+// Twelve tiers, each a TierMap from entry name to an immutable datasheet
+// value. Values are shared read-only (shared_ptr<const Json>): a reader keeps
+// its entry alive while it works, and a save replaces the pointer, never the
+// value, so nothing a reader holds changes under it.
+#pragma once
+
+#include "core/json.hpp"
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace lvx::data_loader {
+
+inline constexpr std::size_t kTierCount = 12;
+inline constexpr std::array<std::string_view, kTierCount> TIER_NAMES = {
+    "subatomic", "atom",    "molecule", "alloy",          "ceramic",      "composite",
+    "amino_acid", "protein", "cell",     "cell_component", "nucleic_acid", "biomaterial"};
+
+// One tier (0..11) or all tiers (12).
+struct Scope {
+  std::size_t index = kTierCount;
+  bool all() const noexcept { return index >= kTierCount; }
+  static Scope all_tiers() noexcept { return Scope{kTierCount}; }
+};
+
+using EntryPtr = std::shared_ptr<const Json>;
+
+// What the named lookup needs of an entry, worked out once when it is stored.
+struct EntryNames {
+  std::string key_lower;
+  bool has_symbol = false;
+  std::string symbol, symbol_lower;
+  std::vector<std::string> aliases, aliases_lower;
+  static EntryNames of(std::string_view key, const Json& value);
+};
+
+// Entry name -> value, with the name indices the lookup passes use. Guarded
+// by its own reader-writer lock; every get and insert is atomic per key.
+// Where several entries match one index key, the smallest entry name wins, so
+// lookups never depend on hashing or insertion order.
+class TierMap {
+public:
+  EntryPtr get(std::string_view key) const;
+  // Inserts or replaces; returns the displaced value (null when none).
+  EntryPtr insert(std::string key, EntryPtr value, EntryNames names);
+  EntryPtr insert(std::string key, EntryPtr value);
+
+  EntryPtr find_key_lower(const std::string& lower) const;
+  EntryPtr find_symbol(const std::string& symbol) const;
+  EntryPtr find_symbol_lower(const std::string& lower) const;
+  EntryPtr find_alias(const std::string& alias) const;
+  EntryPtr find_alias_lower(const std::string& lower) const;
+
+  std::size_t size() const;
+  // Entry names in ascending byte order.
+  std::vector<std::string> keys() const;
+
+private:
+  using Index = std::unordered_map<std::string, std::vector<std::string>>;
+  struct Slot {
+    EntryPtr value;
+    EntryNames names;
+  };
+  EntryPtr first_of(const Index& index, const std::string& k) const;
+  void index_add(const std::string& key, const EntryNames& n);
+  void index_remove(const std::string& key, const EntryNames& n);
+
+  mutable std::shared_mutex mu_;
+  std::unordered_map<std::string, Slot> map_;
+  Index by_key_lower_, by_symbol_, by_symbol_lower_, by_alias_, by_alias_lower_;
+};
+
+// The registry DATA: one reader-writer lock around the twelve tiers. Readers
+// and writers take it shared; the tier maps' own locks make each access safe.
+class Registry {
+public:
+  std::shared_lock<std::shared_mutex> read_lock() const { return std::shared_lock(mu_); }
+  TierMap& tier(std::size_t index) { return tiers_[index]; }
+  const TierMap& tier(std::size_t index) const { return tiers_[index]; }
+  // Exact-name lookup over the tiers in canonical order; null when absent.
+  EntryPtr find_exact(std::string_view name) const;
+
+private:
+  mutable std::shared_mutex mu_;
+  std::array<TierMap, kTierCount> tiers_;
+};
+
+// The process-wide registry, created (with twelve empty tiers) on first use.
+Registry& DATA();
+
+// Fills DATA from root/<tier>/<name>.json. Throws OpError when root is
+// missing or not a folder; unreadable or invalid files are skipped.
+void load_all_tiers(const std::string& root);
+
+}  // namespace lvx::data_loader

@@ -1,0 +1,248 @@
+#include "pyfacade/boundary.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace lvx::py {
+
+// ------------------------------------------------------------ binding
+
+bool bind_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+               PyObject** out) {
+  const std::size_t n = sig.params.size();
+  const char* const* names = sig.params.begin();
+  for (std::size_t i = 0; i < n; ++i) out[i] = nullptr;
+  if (static_cast<std::size_t>(nargs) > n) {
+    if (sig.required == n)
+      PyErr_Format(PyExc_TypeError, "%s() takes %zu positional argument%s but %zd %s given", sig.function, n,
+                   n == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
+    else
+      PyErr_Format(PyExc_TypeError, "%s() takes from %zu to %zu positional arguments but %zd %s given",
+                   sig.function, sig.required, n, nargs, nargs == 1 ? "was" : "were");
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+  const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t k = 0; k < nkw; ++k) {
+    PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+    std::size_t idx = n;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (PyUnicode_CompareWithASCIIString(key, names[i]) == 0) {
+        idx = i;
+        break;
+      }
+    }
+    if (idx == n) {
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", sig.function, key);
+      return false;
+    }
+    if (out[idx]) {
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig.function, names[idx]);
+      return false;
+    }
+    out[idx] = args[nargs + k];
+  }
+  std::vector<const char*> missing;
+  for (std::size_t i = 0; i < sig.required; ++i)
+    if (!out[i]) missing.push_back(names[i]);
+  if (!missing.empty()) {
+    std::string list;
+    for (std::size_t i = 0; i < missing.size(); ++i) {
+      if (i > 0) list += (i + 1 == missing.size()) ? (missing.size() > 2 ? ", and " : " and ") : ", ";
+      list += "'";
+      list += missing[i];
+      list += "'";
+    }
+    PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", sig.function,
+                 missing.size(), missing.size() == 1 ? "" : "s", list.c_str());
+    return false;
+  }
+  return true;
+}
+
+// ------------------------------------------------------------ conversion
+
+std::string type_name(PyObject* o) {
+  return Py_TYPE(o)->tp_name ? Py_TYPE(o)->tp_name : "object";
+}
+
+void argument_error(const char* arg) {
+  if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    Ref t(type), v(value), b(tb);
+    Ref text(v ? PyObject_Str(v.get()) : nullptr);
+    const char* reason = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError, "argument '%s': %s", arg, reason ? reason : "invalid value");
+  }
+  throw PyErrorSet{};
+}
+
+void argument_error(const char* arg, const std::string& reason) {
+  PyErr_Format(PyExc_TypeError, "argument '%s': %s", arg, reason.c_str());
+  throw PyErrorSet{};
+}
+
+std::string_view to_str(PyObject* o, const char* arg) {
+  if (!PyUnicode_Check(o)) argument_error(arg, "expected str, got " + type_name(o));
+  Py_ssize_t len = 0;
+  const char* s = PyUnicode_AsUTF8AndSize(o, &len);
+  if (!s) argument_error(arg);
+  return {s, static_cast<std::size_t>(len)};
+}
+
+double to_f64(PyObject* o, const char* arg) {
+  if (PyFloat_CheckExact(o)) return PyFloat_AS_DOUBLE(o);
+  const double v = PyFloat_AsDouble(o);
+  if (v == -1.0 && PyErr_Occurred()) argument_error(arg);
+  return v;
+}
+
+bool to_bool(PyObject* o, const char* arg) {
+  if (!PyBool_Check(o)) argument_error(arg, "expected bool, got " + type_name(o));
+  return o == Py_True;
+}
+
+std::uint64_t to_u64(PyObject* o, const char* arg) {
+  Ref idx(PyNumber_Index(o));
+  if (!idx) argument_error(arg);
+  const unsigned long long v = PyLong_AsUnsignedLongLong(idx.get());
+  if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) argument_error(arg);
+  return static_cast<std::uint64_t>(v);
+}
+
+std::optional<double> to_opt_f64(PyObject* o, const char* arg) {
+  if (!o || o == Py_None) return std::nullopt;
+  return to_f64(o, arg);
+}
+
+std::array<double, 3> to_point3(PyObject* o, const char* arg) {
+  if (!PyTuple_Check(o) || PyTuple_GET_SIZE(o) != 3)
+    argument_error(arg, "expected a tuple of 3 numbers, got " + type_name(o));
+  std::array<double, 3> p{};
+  for (Py_ssize_t i = 0; i < 3; ++i) p[static_cast<std::size_t>(i)] = to_f64(PyTuple_GET_ITEM(o, i), arg);
+  return p;
+}
+
+Bounds to_bounds(PyObject* o, const char* arg) {
+  if (!PyTuple_Check(o) || PyTuple_GET_SIZE(o) != 2)
+    argument_error(arg, "expected a tuple of two (x, y, z) tuples, got " + type_name(o));
+  Bounds b{};
+  for (Py_ssize_t i = 0; i < 2; ++i) {
+    PyObject* corner = PyTuple_GET_ITEM(o, i);
+    if (!PyTuple_Check(corner) || PyTuple_GET_SIZE(corner) != 3)
+      argument_error(arg, "expected a tuple of two (x, y, z) tuples, got a " + type_name(corner) +
+                              " as corner " + std::to_string(i));
+    b[static_cast<std::size_t>(i)] = to_point3(corner, arg);
+  }
+  return b;
+}
+
+std::vector<std::string> to_str_list(PyObject* o, const char* arg) {
+  if (PyUnicode_Check(o)) argument_error(arg, "expected a sequence of str, got a single str");
+  if (!PySequence_Check(o)) argument_error(arg, "expected a sequence of str, got " + type_name(o));
+  const Py_ssize_t n = PySequence_Size(o);
+  if (n < 0) argument_error(arg);
+  std::vector<std::string> out;
+  out.reserve(static_cast<std::size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    Ref item(PySequence_GetItem(o, i));
+    if (!item) argument_error(arg);
+    if (!PyUnicode_Check(item.get()))
+      argument_error(arg, "expected a sequence of str, item " + std::to_string(i) + " is " +
+                              type_name(item.get()));
+    out.emplace_back(to_str(item.get(), arg));
+  }
+  return out;
+}
+
+// ------------------------------------------------------------ results
+
+Ref new_str(std::string_view s) {
+  return Ref(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict"));
+}
+
+Ref new_float(double v) { return Ref(PyFloat_FromDouble(v)); }
+
+PyObject* value_to_py(const Json& v) {
+  using T = Json::value_t;
+  switch (v.type()) {
+    case T::null:
+    case T::discarded:
+      Py_RETURN_NONE;
+    case T::boolean:
+      return PyBool_FromLong(v.get<bool>() ? 1 : 0);
+    case T::number_unsigned:
+      return PyLong_FromUnsignedLongLong(v.get<std::uint64_t>());
+    case T::number_integer:
+      return PyLong_FromLongLong(v.get<std::int64_t>());
+    case T::number_float: {
+      const double d = v.get<double>();
+      if (!std::isfinite(d)) Py_RETURN_NONE;  // written as null in JSON text
+      return PyFloat_FromDouble(d);
+    }
+    case T::string: {
+      const auto& s = v.get_ref<const std::string&>();
+      return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict");
+    }
+    case T::array: {
+      const auto& a = v.get_ref<const Json::array_t&>();
+      Ref list(PyList_New(static_cast<Py_ssize_t>(a.size())));
+      if (!list) return nullptr;
+      for (std::size_t i = 0; i < a.size(); ++i) {
+        PyObject* item = value_to_py(a[i]);
+        if (!item) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+      }
+      return list.release();
+    }
+    case T::object: {
+      Ref dict(PyDict_New());
+      if (!dict) return nullptr;
+      for (const auto& [key, val] : v.get_ref<const Json::object_t&>()) {
+        Ref k = new_str(key);
+        if (!k) return nullptr;
+        Ref item(value_to_py(val));
+        if (!item || PyDict_SetItem(dict.get(), k.get(), item.get()) < 0) return nullptr;
+      }
+      return dict.release();
+    }
+    case T::binary:
+      break;
+  }
+  PyErr_SetString(PyExc_ValueError, "json serialise: binary values cannot be written as JSON");
+  return nullptr;
+}
+
+// ------------------------------------------------------------ errors
+
+PyObject* panic_exception_type() {
+  static PyObject* type = [] {
+    return PyErr_NewExceptionWithDoc(
+        "lumivarex._lumivarex_core.PanicException",
+        "Raised when a call breaks a precondition of the native core (an empty required name,\n"
+        "an implausible formula count, ...). Derives from BaseException, so `except Exception`\n"
+        "does not catch it.",
+        PyExc_BaseException, nullptr);
+  }();
+  return type;
+}
+
+void raise_op_error(PyObject* error_class, const char* message) {
+  Ref text(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
+  if (!text) return;
+  PyErr_SetObject(error_class, text.get());
+}
+
+void raise_panic(const char* message) {
+  std::fprintf(stderr, "lumivarex_core: assertion failed: %s\n", message);
+  std::fflush(stderr);
+  PyObject* type = panic_exception_type();
+  if (!type) return;  // creating the class failed; its exception is set
+  raise_op_error(type, message);
+}
+
+}  // namespace lvx::py

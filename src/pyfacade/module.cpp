@@ -1,0 +1,185 @@
+// Module entry: finds the package's data folder, loads the registry once per
+// process and registers the function table.
+#include "loader/data_loader.hpp"
+#include "pyfacade/functions.hpp"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace lvx::py {
+
+namespace {
+
+constexpr const char* kVersion = "2.0.2";
+
+const char kModuleDoc[] =
+    "`lumivarex._lumivarex_core` module entry point.\n"
+    "\n"
+    "On import, resolves the `lumivarex/data/active/` data path from the\n"
+    "installed Python package and eagerly loads all datasheets into\n"
+    "the process-wide registry `DATA`, which every function below reads.";
+
+#define LVX_FAST(name) {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(name)), METH_FASTCALL | METH_KEYWORDS, DOC_##name}
+#define LVX_NOARGS(name) {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(name)), METH_NOARGS, DOC_##name}
+
+// In table order: this is also the order of the module attributes and __all__.
+PyMethodDef kFunctions[] = {
+    LVX_FAST(py_get),
+    LVX_FAST(py_save),
+    LVX_FAST(py_sample),
+    LVX_FAST(py_data_sheet),
+    LVX_NOARGS(py_list_tiers),
+    LVX_FAST(py_export_glsl),
+    LVX_FAST(py_kabsch_rmsd),
+    LVX_FAST(py_build_backbone),
+    LVX_FAST(py_build_backbone_from_entry),
+    LVX_FAST(py_ramachandran_region),
+    LVX_FAST(py_optimize_alloy),
+    LVX_FAST(py_export_hlsl),
+    LVX_FAST(py_export_sdf_raw),
+    LVX_FAST(py_export_vtk_legacy),
+    LVX_FAST(py_export_stl),
+    LVX_FAST(py_export_obj),
+    LVX_FAST(py_bake_fourier),
+    LVX_NOARGS(is_rust_backend),
+    LVX_NOARGS(version_rust),
+};
+
+#undef LVX_FAST
+#undef LVX_NOARGS
+
+// m_size 0 rather than -1: with -1 the import machinery would rebuild a
+// removed module from a copy of its dict instead of asking us, and the
+// init function below is what keeps the one module of the process.
+PyModuleDef kModuleDef = {PyModuleDef_HEAD_INIT, "_lumivarex_core", kModuleDoc, 0,
+                          nullptr,               nullptr,          nullptr,    nullptr,
+                          nullptr};
+
+PyObject* g_module = nullptr;
+int64_t g_interpreter = -1;
+
+void warn(const char* prefix, const std::string& text) {
+  std::fprintf(stderr, "lumivarex_core: %s: %s\n", prefix, text.c_str());
+  std::fflush(stderr);
+}
+
+// "TypeName: message" of the pending exception, which is cleared.
+std::string describe_pending_exception() {
+  PyObject *type, *value, *tb;
+  PyErr_Fetch(&type, &value, &tb);
+  PyErr_NormalizeException(&type, &value, &tb);
+  Ref t(type), v(value), b(tb);
+  std::string out = "unknown error";
+  if (t) {
+    Ref qual(PyType_GetQualName(reinterpret_cast<PyTypeObject*>(t.get())));
+    const char* q = qual ? PyUnicode_AsUTF8(qual.get()) : nullptr;
+    out = q ? q : "Exception";
+  }
+  PyErr_Clear();
+  Ref text(v ? PyObject_Str(v.get()) : nullptr);
+  const char* s = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+  PyErr_Clear();
+  out += ": ";
+  out += s ? s : "";
+  return out;
+}
+
+// The package's data root, or nullopt after printing the init warning.
+std::optional<std::string> data_root() {
+  Ref pkg(PyImport_ImportModule("lumivarex"));
+  Ref file(pkg ? PyObject_GetAttrString(pkg.get(), "__file__") : nullptr);
+  if (!file) {
+    warn("init warning", describe_pending_exception());
+    return std::nullopt;
+  }
+  if (!PyUnicode_Check(file.get())) {
+    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'PyString'", Py_TYPE(file.get())->tp_name);
+    warn("init warning", describe_pending_exception());
+    return std::nullopt;
+  }
+  const char* path = PyUnicode_AsUTF8(file.get());
+  if (!path) {
+    warn("init warning", describe_pending_exception());
+    return std::nullopt;
+  }
+  std::filesystem::path p(path);
+  std::filesystem::path dir = p.parent_path();
+  if (p.empty() || (dir.empty() && p.has_root_path()) || p == p.root_path()) dir = ".";
+  return (dir / "data" / "active").string();
+}
+
+PyObject* init_module() {
+  Ref module(PyModule_Create(&kModuleDef));
+  if (!module) return nullptr;
+  // The exception class is created up front so that it is reachable as a
+  // module attribute before any call can raise it.
+  PyObject* panic = panic_exception_type();
+  if (!panic) return nullptr;
+
+  if (auto root = data_root()) {
+    try {
+      data_loader::load_all_tiers(*root);
+    } catch (const OpError& e) {
+      warn("data load warning", e.what());
+    } catch (const std::exception& e) {
+      warn("data load warning", e.what());
+    }
+  }
+
+  Ref all(PyList_New(0));
+  if (!all) return nullptr;
+  auto add = [&](const char* name, PyObject* owned_value) -> bool {
+    Ref value(owned_value);
+    if (!value || PyModule_AddObjectRef(module.get(), name, value.get()) < 0) return false;
+    Ref n(PyUnicode_FromString(name));
+    return n && PyList_Append(all.get(), n.get()) == 0;
+  };
+  for (PyMethodDef& def : kFunctions) {
+    if (!add(def.ml_name, PyCFunction_NewEx(&def, nullptr, module.get()))) return nullptr;
+  }
+  if (!add("__version__", PyUnicode_FromString(kVersion))) return nullptr;
+  if (PyModule_AddObjectRef(module.get(), "__all__", all.get()) < 0) return nullptr;
+  if (PyModule_AddObjectRef(module.get(), "PanicException", panic) < 0) return nullptr;
+  return module.release();
+}
+
+}  // namespace
+
+const char DOC_is_rust_backend[] =
+    "is_rust_backend()\n--\n\n"
+    "Sentinel that the Python facade probes to confirm that the native backend\n"
+    "loaded successfully. Always returns True.";
+PyObject* is_rust_backend(PyObject*, PyObject*) { Py_RETURN_TRUE; }
+
+const char DOC_version_rust[] =
+    "version_rust()\n--\n\n"
+    "Returns the version of the underlying native library.";
+PyObject* version_rust(PyObject*, PyObject*) { return PyUnicode_FromString(kVersion); }
+
+PyObject* not_implemented(const char* function) {
+  PyErr_Format(PyExc_NotImplementedError, "%s is not available in this build yet", function);
+  return nullptr;
+}
+
+}  // namespace lvx::py
+
+extern "C" PyMODINIT_FUNC PyInit__lumivarex_core(void) {
+  using namespace lvx::py;
+  const int64_t interp = PyInterpreterState_GetID(PyInterpreterState_Get());
+  if (g_module) {
+    if (interp != g_interpreter) {
+      PyErr_SetString(PyExc_ImportError,
+                      "_lumivarex_core cannot be loaded in more than one interpreter per process");
+      return nullptr;
+    }
+    Py_INCREF(g_module);
+    return g_module;
+  }
+  PyObject* module = init_module();
+  if (!module) return nullptr;
+  g_module = module;
+  Py_INCREF(g_module);  // the process keeps one reference for good
+  g_interpreter = interp;
+  return module;
+}

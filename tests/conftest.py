@@ -1,0 +1,122 @@
+"""Shared fixtures.
+
+The core loads its datasheets once per process, so a test that needs its own
+datasheets builds a throw-away ``lumivarex`` package (the built extension, a
+small ``__init__.py`` and its own ``data/active/``) and talks to it in a
+subprocess.
+"""
+
+from __future__ import annotations
+
+import base64
+import json
+import os
+import pickle
+import shutil
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
+from typing import Any, Mapping
+
+import pytest
+
+import lumivarex._lumivarex_core as _core
+
+CORE_FILE = Path(_core.__file__)
+DEFAULT_INIT = "from . import _lumivarex_core as core\n"
+
+_RUNNER = r"""
+import base64, pickle, sys, traceback
+import lumivarex._lumivarex_core as core
+def _emit(obj):
+    sys.stdout.write("\n@@RESULT@@" + base64.b64encode(pickle.dumps(obj)).decode() + "\n")
+try:
+    _value = eval(compile(sys.argv[1], "<expr>", "eval"), {"core": core})
+    _emit(("ok", _value))
+except BaseException as e:
+    _emit(("error", type(e).__name__, [c.__name__ for c in type(e).__mro__],
+           str(e), e.args[0] if e.args else None))
+"""
+
+
+class CoreError(Exception):
+    """An exception raised inside the subprocess, described by name."""
+
+    def __init__(self, name: str, mro: list[str], text: str, arg: Any) -> None:
+        super().__init__(f"{name}: {text}")
+        self.name, self.mro, self.text, self.arg = name, mro, text, arg
+
+
+class TempPackage:
+    def __init__(self, root: Path) -> None:
+        self.root = root
+        self.pkg = root / "lumivarex"
+        self.data = self.pkg / "data" / "active"
+
+    def env(self) -> dict[str, str]:
+        env = dict(os.environ)
+        env["PYTHONPATH"] = str(self.root)
+        env.pop("PYTHONSTARTUP", None)
+        return env
+
+    def run(self, code: str, *args: str, isolated: bool = False, cwd: Path | None = None) -> subprocess.CompletedProcess[str]:
+        """Runs Python code with this package first on the path."""
+        cmd = [sys.executable]
+        if isolated:
+            cmd.append("-S")  # no site-packages: only this root is importable
+        cmd += ["-c", textwrap.dedent(code), *args]
+        return subprocess.run(cmd, env=self.env(), cwd=cwd or self.root, capture_output=True,
+                              text=True, timeout=300)
+
+    def eval(self, expr: str) -> Any:
+        """Evaluates one expression (``core`` is the module); raises CoreError on failure."""
+        proc = self.run(_RUNNER, expr)
+        marker = [line for line in proc.stdout.splitlines() if line.startswith("@@RESULT@@")]
+        if not marker:
+            raise AssertionError(f"subprocess failed:\n{proc.stdout}\n{proc.stderr}")
+        result = pickle.loads(base64.b64decode(marker[-1][len("@@RESULT@@"):]))
+        if result[0] == "ok":
+            return result[1]
+        raise CoreError(*result[1:])
+
+
+def write_datasheets(data: Path, files: Mapping[str, Any]) -> None:
+    """files maps "tier/name.json" to a JSON-able value, a str (written as is) or bytes."""
+    for rel, content in files.items():
+        path = data / rel
+        path.parent.mkdir(parents=True, exist_ok=True)
+        if isinstance(content, bytes):
+            path.write_bytes(content)
+        elif isinstance(content, str):
+            path.write_text(content, encoding="utf-8")
+        else:
+            path.write_text(json.dumps(content), encoding="utf-8")
+
+
+@pytest.fixture
+def make_package(tmp_path: Path):
+    """make_package(files, init=DEFAULT_INIT, data=True) -> TempPackage."""
+    counter = [0]
+
+    def build(files: Mapping[str, Any] | None = None, init: str | None = DEFAULT_INIT,
+              data: bool = True) -> TempPackage:
+        counter[0] += 1
+        root = tmp_path / f"pkg{counter[0]}"
+        pkg = TempPackage(root)
+        pkg.pkg.mkdir(parents=True)
+        shutil.copy2(CORE_FILE, pkg.pkg / CORE_FILE.name)
+        if init is not None:
+            (pkg.pkg / "__init__.py").write_text(init)
+        if data:
+            pkg.data.mkdir(parents=True)
+            write_datasheets(pkg.data, files or {})
+        return pkg
+
+    return build
+
+
+@pytest.fixture(scope="session")
+def core():
+    """The core of the package under test, with the shipped datasheets."""
+    return _core
