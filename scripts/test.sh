@@ -2,6 +2,6 @@
 # Runs the whole test suite against the installed package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# Run from a folder outside the source tree so that the installed package (with
-# its built core) is imported, not python/lumivarex.
+# python/ is not on the path here, so the installed package (with its built
+# core) is what the tests import; PYTHONPATH=python selects the in-tree build.
 python3 -m pytest -q -p no:cacheprovider "$@" tests
