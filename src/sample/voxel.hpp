@@ -1,0 +1,38 @@
+// The voxel phase map of a box: the first step of every volume and surface
+// export.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lvx::sample {
+
+// ((xmin, ymin, zmin), (xmax, ymax, zmax)) in metres.
+using Bounds = std::array<std::array<double, 3>, 2>;
+
+struct VoxelGrid {
+  // Phase index of voxel (x, y, z) at (x * ny + y) * nz + z: the [x][y][z]
+  // nesting, flat in one allocation.
+  std::vector<std::int32_t> phase_ids;
+  std::vector<std::string> phase_names;  // never empty
+  std::uint64_t nx = 1, ny = 1, nz = 1;
+
+  std::int32_t at(std::uint64_t x, std::uint64_t y, std::uint64_t z) const noexcept {
+    return phase_ids[static_cast<std::size_t>((x * ny + y) * nz + z)];
+  }
+};
+
+// Voxel count along one axis: ceil((max - min) / voxel_size), saturated to
+// uint64, at least 1.
+std::uint64_t axis_count(double min, double max, double voxel_size) noexcept;
+
+// Builds the grid. Panics when voxel_size is not > 0 (NaN included); throws
+// the lookup error when no entry is named `name`.
+VoxelGrid voxel_phase_map(std::string_view name, const Bounds& bounds, double voxel_size,
+                          std::optional<double> scale_m);
+
+}  // namespace lvx::sample
