@@ -7,18 +7,21 @@
 namespace lvx {
 namespace {
 
-struct DepthProblem {
-  std::size_t offset;  // byte offset of the bracket that went too deep
+struct ScanProblem {
+  std::size_t offset;  // byte offset of the bracket that went too deep, or of a NUL byte
+  bool nul;
 };
 
-// Finds the first opening bracket that exceeds the nesting limit, skipping
-// string contents. Returns npos-like empty optional when the limit holds.
-std::optional<DepthProblem> scan_depth(std::string_view text) noexcept {
+// Finds the first opening bracket that exceeds the nesting limit (string
+// contents skipped), or the first NUL byte, which the parser would otherwise
+// take for the end of the text.
+std::optional<ScanProblem> scan(std::string_view text) noexcept {
   int depth = 0;
   bool in_string = false;
   bool escaped = false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
+    if (c == '\0') return ScanProblem{i, true};
     if (in_string) {
       if (escaped) {
         escaped = false;
@@ -33,7 +36,7 @@ std::optional<DepthProblem> scan_depth(std::string_view text) noexcept {
       case '"': in_string = true; break;
       case '[':
       case '{':
-        if (++depth > kMaxJsonDepth) return DepthProblem{i};
+        if (++depth > kMaxJsonDepth) return ScanProblem{i, false};
         break;
       case ']':
       case '}': --depth; break;
@@ -74,20 +77,20 @@ bool has_bom(std::string_view text) noexcept {
 
 Json parse_json(std::string_view text) {
   if (has_bom(text)) fail("byte-order mark is not allowed at line 1, column 1");
-  const auto depth = scan_depth(text);
-  if (depth) {
-    // A syntax error before the over-deep bracket is the first fault.
+  if (const auto problem = scan(text)) {
+    // A syntax error before the problem is the first fault.
     try {
-      const Json prefix = Json::parse(text.substr(0, depth->offset));
+      const Json prefix = Json::parse(text.substr(0, problem->offset));
       (void)prefix;
     } catch (const Json::parse_error& e) {
-      if (e.byte <= depth->offset) fail(strip_exception_tag(e.what()));
+      if (e.byte <= problem->offset) fail(strip_exception_tag(e.what()));
     } catch (const Json::exception& e) {
       fail(strip_exception_tag(e.what()));
     }
-    auto [line, col] = line_column(text, depth->offset);
-    fail("nesting deeper than " + std::to_string(kMaxJsonDepth) + " levels at line " +
-         std::to_string(line) + ", column " + std::to_string(col));
+    auto [line, col] = line_column(text, problem->offset);
+    const std::string where = " at line " + std::to_string(line) + ", column " + std::to_string(col);
+    if (problem->nul) fail("NUL character" + where);
+    fail("nesting deeper than " + std::to_string(kMaxJsonDepth) + " levels" + where);
   }
   try {
     return Json::parse(text);
@@ -97,7 +100,7 @@ Json parse_json(std::string_view text) {
 }
 
 std::optional<Json> try_parse_json(std::string_view text) noexcept {
-  if (has_bom(text) || scan_depth(text)) return std::nullopt;
+  if (has_bom(text) || scan(text)) return std::nullopt;
   try {
     Json v = Json::parse(text, nullptr, /*allow_exceptions=*/false);
     if (v.is_discarded()) return std::nullopt;

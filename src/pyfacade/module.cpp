@@ -135,8 +135,10 @@ PyObject* init_module() {
     Ref n(PyUnicode_FromString(name));
     return n && PyList_Append(all.get(), n.get()) == 0;
   };
+  Ref module_name(PyModule_GetNameObject(module.get()));
+  if (!module_name) return nullptr;
   for (PyMethodDef& def : kFunctions) {
-    if (!add(def.ml_name, PyCFunction_NewEx(&def, nullptr, module.get()))) return nullptr;
+    if (!add(def.ml_name, PyCFunction_NewEx(&def, module.get(), module_name.get()))) return nullptr;
   }
   if (!add("__version__", PyUnicode_FromString(kVersion))) return nullptr;
   if (PyModule_AddObjectRef(module.get(), "__all__", all.get()) < 0) return nullptr;

@@ -1,0 +1,261 @@
+"""Named lookup, braces formulas and the registry operations."""
+
+from __future__ import annotations
+
+import json
+import math
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from conftest import CoreError
+
+REGISTRY = {
+    "atom/Fe.json": {"Symbol": "Fe", "Aliases": ["iron"], "density": 7.8, "name": "iron", "n": 26},
+    "atom/C.json": {"Symbol": "C", "density": 2.2, "name": "carbon", "tag": "first"},
+    "atom/iron_oxide.json": {"symbol": "FeO", "aliases": ["wüstite"]},
+    "alloy/fe.json": {"kind": "alloy fe"},
+    "alloy/steel.json": {"Symbol": "St", "Aliases": ["Mild Steel", 5, "ΣΊΣΥΦΟΣ"]},
+    "alloy/numsym.json": {"Symbol": 26, "symbol": "NS"},
+    "alloy/badaliases.json": {"Aliases": "notalist", "aliases": ["hidden"]},
+    "molecule/water.json": {"Symbol": "H2O", "Aliases": ["Water"], "density": 1000},
+    "molecule/WATER.json": {"kind": "upper key"},
+    "molecule/ padded.json": {"kind": "padded"},
+    "ceramic/σίσυφος.json": {"kind": "greek"},
+    "ceramic/i̇stanbul.json": {"kind": "dotted i"},
+    "cell/arr.json": [1, 2],
+    "protein/st.json": {"kind": "st key"},
+}
+
+
+@pytest.fixture(scope="module")
+def pkg(tmp_path_factory):
+    from conftest import TempPackage, write_datasheets
+    import shutil
+    from conftest import CORE_FILE, DEFAULT_INIT
+    root = tmp_path_factory.mktemp("get")
+    p = TempPackage(root)
+    p.pkg.mkdir(parents=True)
+    shutil.copy2(CORE_FILE, p.pkg / CORE_FILE.name)
+    (p.pkg / "__init__.py").write_text(DEFAULT_INIT)
+    write_datasheets(p.data, REGISTRY)
+    return p
+
+
+def kinds(pkg, calls):
+    """Runs many lookups in one subprocess: each result or ('error', class, message)."""
+    proc = pkg.run("""
+        import json, sys
+        import lumivarex._lumivarex_core as core
+        out = []
+        for args in json.loads(sys.argv[1]):
+            try:
+                out.append(core.py_get(*args))
+            except KeyError as e:
+                out.append(["KeyError", e.args[0]])
+            except BaseException as e:
+                out.append([type(e).__name__, str(e)])
+        print(json.dumps(out))
+    """, json.dumps(calls))
+    assert proc.returncode == 0, proc.stderr
+    return json.loads(proc.stdout)
+
+
+def test_lookup_passes_and_their_order(pkg):
+    got = kinds(pkg, [
+        ["Fe"], ["FE"], ["fe"], ["iron"], ["IRON"], ["feo"], ["FeO"], ["wüstite"], ["WÜSTITE"],
+        ["St"], ["st"], ["mild steel"], ["ΣΊΣΥΦΟΣ"], ["σίσυφοσ"], ["İstanbul"], ["26"], ["NS"],
+        ["hidden"], ["notalist"], ["water"], ["Water"], ["WATER"], ["WaTeR"], ["h2o"],
+        ["padded"], [" padded"], ["Fe", "alloy"], ["Fe", "Alloys"], ["Fe", "glass"], ["fe", "atom"],
+        ["arr"], ["water", "atom"], ["5"], ["H2O"], ["Mild Steel"],
+    ])
+    expect = [
+        REGISTRY["atom/Fe.json"],            # exact key, first tier
+        REGISTRY["atom/Fe.json"],            # key in any case: atom walked before alloy
+        REGISTRY["alloy/fe.json"],           # exact key in a later tier beats any-case in an earlier one
+        REGISTRY["atom/Fe.json"],            # exact alias
+        REGISTRY["atom/Fe.json"],            # alias in any case
+        REGISTRY["atom/iron_oxide.json"],    # symbol in any case (lower-case member)
+        REGISTRY["atom/iron_oxide.json"],
+        REGISTRY["atom/iron_oxide.json"],
+        REGISTRY["atom/iron_oxide.json"],    # full Unicode case folding of an alias
+        REGISTRY["protein/st.json"],         # a key in any case (pass 2) beats an exact symbol (pass 3)
+        REGISTRY["protein/st.json"],
+        REGISTRY["alloy/steel.json"],        # alias in any case
+        REGISTRY["ceramic/σίσυφος.json"],   # key in any case: full lower-casing gives the final sigma
+        ["KeyError", "unknown name: σίσυφοσ"],  # final sigma: folding is not per character
+        REGISTRY["ceramic/i̇stanbul.json"],  # İ lower-cases to i + combining dot
+        ["KeyError", "unknown name: 26"],    # a numeric Symbol never matches
+        ["KeyError", "unknown name: NS"],    # ...and hides the lower-case member
+        ["KeyError", "unknown name: hidden"],
+        ["KeyError", "unknown name: notalist"],
+        REGISTRY["molecule/water.json"],
+        REGISTRY["molecule/WATER.json"],     # keys "WATER" and "water" match in any case: the smaller wins
+        REGISTRY["molecule/WATER.json"],
+        REGISTRY["molecule/WATER.json"],
+        REGISTRY["molecule/water.json"],     # symbol in any case
+        ["KeyError", "unknown name: padded"],
+        REGISTRY["molecule/ padded.json"],  # blanks are part of the name
+        REGISTRY["alloy/fe.json"],
+        REGISTRY["alloy/fe.json"],
+        REGISTRY["atom/Fe.json"],
+        REGISTRY["atom/Fe.json"],            # scope atom: any-case key
+        [1, 2],
+        ["KeyError", "unknown name: water"],
+        ["KeyError", "unknown name: 5"],
+        REGISTRY["molecule/water.json"],     # exact symbol
+        REGISTRY["alloy/steel.json"],        # exact alias
+    ]
+    assert got == expect
+
+
+def test_formulas(pkg):
+    got = kinds(pkg, [
+        ["{Fe=2, C=1}"], ["  { Fe = 2 }\u3000"], ["{Fe=0}"], ["{Fe=+3}"], ["{Fe=1, Fe=1}"],
+        ["{Fe=2}"], ["{C=1, Fe=2}"], ["{Fe=1000}"], ["{arr=2, Fe=1}"], ["{water=1}", "atom"],
+        ["{Fe=-1}"], ["{Fe=}"], ["{Fe}"], ["{=2}"], ["{Fe=1,}"], ["{}"], ["{ }"], ["{Fe=1 0}"],
+        ["{Fe=4294967296}"], ["{Fe=4294967295}"], ["{Fe=x, =1}"], ["{=1, Fe=x}"], ["{Fe=2"],
+        ["{nope=1}"], ["{nope=1, Fe=q}"], ["{Fe=1001}"], ["{Fe=١}"],
+    ])
+    fe, c = REGISTRY["atom/Fe.json"], REGISTRY["atom/C.json"]
+    assert got[0] == {"Aliases": ["iron"], "Symbol": "Fe", "density": 2.2 * 1 + (7.8 * 2 + 0),
+                      "n": 52.0, "name": "iron", "tag": "first"}
+    assert list(got[0]) == sorted(got[0])
+    assert got[1] == {**fe, "density": 15.6, "n": 52.0}
+    assert got[2] == {**fe, "density": 0.0, "n": 0.0}
+    assert got[3]["n"] == 78.0
+    assert got[4] == got[5]
+    assert got[6]["name"] == "carbon" and got[6]["density"] == 7.8 * 2 + (2.2 * 1 + 0)
+    assert got[7]["n"] == 26000.0
+    assert got[8] == {**fe, "density": 7.8, "n": 26.0}  # an array constituent adds nothing
+    assert got[9]["density"] == 1000.0                  # constituents ignore the scope
+    assert got[10:18] == [
+        ["KeyError", "formula count '-1' is not a non-negative integer"],
+        ["KeyError", "formula count '' is not a non-negative integer"],
+        ["KeyError", "invalid formula: {Fe}"],
+        ["KeyError", "invalid formula: {=2}"],
+        ["KeyError", "invalid formula: {Fe=1,}"],
+        ["KeyError", "invalid formula: {}"],
+        ["KeyError", "invalid formula: { }"],
+        ["KeyError", "formula count '1 0' is not a non-negative integer"],
+    ]
+    assert got[18] == ["KeyError", "formula count '4294967296' is not a non-negative integer"]
+    assert got[19] == ["PanicException", "resolve_formula: implausibly large count"]
+    assert got[20] == ["KeyError", "formula count 'x' is not a non-negative integer"]
+    assert got[21] == ["KeyError", "invalid formula: {=1, Fe=x}"]
+    assert got[22] == ["KeyError", "unknown name: {Fe=2"]
+    assert got[23] == ["KeyError", "formula constituent 'nope' not found"]
+    assert got[24] == ["KeyError", "formula count 'q' is not a non-negative integer"]
+    assert got[25] == ["PanicException", "resolve_formula: implausibly large count"]
+    assert got[26] == ["KeyError", "formula count '١' is not a non-negative integer"]
+    assert c["density"] == 2.2
+
+
+def test_non_finite_formula_result_is_null(make_package):
+    pkg = make_package({"atom/big.json": {"x": 1.5e308, "y": -1e308}})
+    assert pkg.eval("core.py_get('{big=1000}')") == {"x": None, "y": None}
+
+
+def test_save_data_sheet_and_tiers(pkg):
+    proc = pkg.run("""
+        import json
+        import lumivarex._lumivarex_core as core
+        out = [core.py_save("new", '{"b": 1, "a": [2.0]}', "Ceramics")]
+        out.append(core.py_save("new", "7", "ceramic"))
+        out.append(core.py_get("new", "ceramic"))
+        out.append(core.py_save("Fe", '"replaced"', "ALLOYS"))
+        out.append(core.py_get("fe", "alloy"))
+        out.append(core.py_get("Fe", "alloy"))
+        for args in [("x", "{", "alloy"), ("x", "{} []", "nope"), ("x", "{}", "element"),
+                     ("x", "\ufeff{}", "alloy"), ("x", "[" * 129 + "]" * 129, "atom"), ("x", "{}", "s")]:
+            try:
+                core.py_save(*args)
+            except ValueError as e:
+                out.append(str(e))
+        out.append(core.py_data_sheet("water"))
+        try:
+            core.py_data_sheet("WaTeR")
+        except KeyError as e:
+            out.append(e.args[0])
+        out.append(sorted(core.py_list_tiers()))
+        try:
+            core.py_get("x")
+        except KeyError as e:
+            out.append(e.args[0])
+        print(json.dumps(out))
+    """)
+    out = json.loads(proc.stdout)
+    assert out[:6] == [None, {"a": [2.0], "b": 1}, 7, None, {"kind": "alloy fe"}, "replaced"]
+    assert out[6].startswith("data_json is not valid JSON: ") and "line 1, column 2" in out[6]
+    assert out[7].startswith("data_json is not valid JSON: ")  # the JSON fault wins over the tier
+    assert out[8] == "unknown tier: element"
+    assert out[9] == "data_json is not valid JSON: byte-order mark is not allowed at line 1, column 1"
+    assert out[10] == "data_json is not valid JSON: nesting deeper than 128 levels at line 1, column 129"
+    assert out[11] == "unknown tier: s"
+    assert out[12] == REGISTRY["molecule/water.json"]
+    assert out[13] == "sample::lookup_entry: no datasheet found for 'WaTeR'"
+    assert out[14] == sorted(["subatomic", "atom", "molecule", "alloy", "ceramic", "composite", "amino_acid",
+                              "protein", "cell", "cell_component", "nucleic_acid", "biomaterial"])
+    assert out[15] == "unknown name: x"  # failed saves store nothing
+
+
+def test_argument_errors(core):
+    cases = [
+        (lambda: core.py_get(123), TypeError, "argument 'spec': expected str, got int"),
+        (lambda: core.py_get("Fe", 5), TypeError, "argument 'scope_str': expected str, got int"),
+        (lambda: core.py_get(), TypeError, "py_get() missing 1 required positional argument: 'spec'"),
+        (lambda: core.py_get("a", "b", "c"), TypeError,
+         "py_get() takes from 1 to 2 positional arguments but 3 were given"),
+        (lambda: core.py_get("a", spec="b"), TypeError, "py_get() got multiple values for argument 'spec'"),
+        (lambda: core.py_get("a", scope="b"), TypeError, "py_get() got an unexpected keyword argument 'scope'"),
+        (lambda: core.py_save("a", b"{}", "atom"), TypeError, "argument 'data_json': expected str, got bytes"),
+        (lambda: core.py_save(name="a"), TypeError,
+         "py_save() missing 2 required positional arguments: 'data_json' and 'tier_str'"),
+        (lambda: core.py_list_tiers(1), TypeError, "lumivarex._lumivarex_core.py_list_tiers() takes no arguments (1 given)"),
+    ]
+    for fn, exc, text in cases:
+        with pytest.raises(exc) as e:
+            fn()
+        assert type(e.value) is exc and str(e.value) == text
+    # A conversion failing with another class passes unchanged.
+    with pytest.raises(UnicodeEncodeError):
+        core.py_get("\udcff")
+    with pytest.raises(core.PanicException, match="^py_save: name must be non-empty$"):
+        core.py_save("", "{", "")
+    with pytest.raises(core.PanicException, match="^py_save: tier_str must be non-empty$"):
+        core.py_save("a", "{", "")
+    # None for scope_str means all tiers; a spec of blanks is looked up as a name.
+    core.py_save("__scoped__", "1", "cell")
+    assert core.py_get("__scoped__", None) == core.py_get("__scoped__", scope_str="cells") == 1
+    with pytest.raises(KeyError) as e:
+        core.py_get("   ")
+    assert e.value.args == ("unknown name:    ",)
+
+
+json_values = st.recursive(
+    st.none() | st.booleans() | st.integers(min_value=-(2**63), max_value=2**64 - 1)
+    | st.floats(allow_nan=False, allow_infinity=False) | st.text(),
+    lambda children: st.lists(children, max_size=4) | st.dictionaries(st.text(max_size=6), children, max_size=4),
+    max_leaves=20,
+)
+
+
+@settings(max_examples=150, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(value=json_values)
+def test_saved_values_come_back_identical(core, value):
+    text = json.dumps(value)
+    core.py_save("__roundtrip__", text, "composite")
+    back = core.py_get("__roundtrip__", "composite")
+
+    def same(a, b):
+        if isinstance(a, dict):
+            return isinstance(b, dict) and list(b) == sorted(a, key=lambda k: k.encode()) and all(
+                same(a[k], b[k]) for k in a)
+        if isinstance(a, list):
+            return isinstance(b, list) and len(a) == len(b) and all(map(same, a, b))
+        if isinstance(a, float):
+            return type(b) is float and (a == b) and math.copysign(1, a) == math.copysign(1, b)
+        return type(a) is type(b) and a == b
+
+    assert same(value, back)

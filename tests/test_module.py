@@ -1,0 +1,138 @@
+"""Module entry: attributes, signatures, one load per process, warnings."""
+
+from __future__ import annotations
+
+import inspect
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+from conftest import CORE_FILE
+
+TABLE = [
+    ("py_get", "(spec, scope_str=None)"),
+    ("py_save", "(name, data_json, tier_str)"),
+    ("py_sample", "(name, property, at=None, scale_m=None)"),
+    ("py_data_sheet", "(name)"),
+    ("py_list_tiers", "()"),
+    ("py_export_glsl", "(name, include_density=True, include_ior=True, include_sss=True, include_caustic=True)"),
+    ("py_kabsch_rmsd", "(a, b)"),
+    ("py_build_backbone", "(sequence, phi_psi_deg)"),
+    ("py_build_backbone_from_entry", "(entry_name)"),
+    ("py_ramachandran_region", "(phi_deg, psi_deg)"),
+    ("py_optimize_alloy", "(targets, base, alloying_pool=None, n_candidates=1000, top_k=5, seed=None)"),
+    ("py_export_hlsl", "(name, out_path, properties=None)"),
+    ("py_export_sdf_raw", "(name, out_path, bounds, voxel_size, scale_m=None, mode='phase')"),
+    ("py_export_vtk_legacy", "(name, out_path, bounds, voxel_size, properties=None, scale_m=None)"),
+    ("py_export_stl", "(name, out_path, bounds, voxel_size, scale_m=None, binary=True)"),
+    ("py_export_obj", "(name, obj_path, bounds, voxel_size, scale_m=None)"),
+    ("py_bake_fourier", "(entry_name, property, bounds, grid_size, truncate_threshold=0.01)"),
+    ("is_rust_backend", "()"),
+    ("version_rust", "()"),
+]
+
+TIERS = {"subatomic", "atom", "molecule", "alloy", "ceramic", "composite", "amino_acid",
+         "protein", "cell", "cell_component", "nucleic_acid", "biomaterial"}
+
+
+def test_attributes_table_and_signatures(core):
+    assert core.__all__ == [name for name, _ in TABLE] + ["__version__"]
+    assert core.__version__ == "2.0.2" == core.version_rust()
+    assert core.is_rust_backend() is True
+    assert core.__doc__.startswith("`lumivarex._lumivarex_core` module entry point.\n\nOn import, resolves the "
+                                   "`lumivarex/data/active/` data path from the\ninstalled Python package "
+                                   "and eagerly loads all datasheets into")
+    for name, sig in TABLE:
+        fn = getattr(core, name)
+        assert str(inspect.signature(fn)) == sig, name
+        assert fn.__doc__.strip() and "--" not in fn.__doc__.splitlines()[0]
+        assert fn.__text_signature__.replace('"', "'") == sig
+    # Module attributes appear in table order, then __version__.
+    attrs = [k for k in vars(core) if k in set(core.__all__)]
+    assert attrs == core.__all__
+
+
+def test_panic_exception_is_a_base_exception(core):
+    assert core.PanicException.__bases__ == (BaseException,)
+    assert "PanicException" not in core.__all__
+    with pytest.raises(core.PanicException, match="^py_get: spec must be non-empty$"):
+        try:
+            core.py_get("")
+        except Exception:  # must not catch it
+            pytest.fail("PanicException was caught by 'except Exception'")
+
+
+def test_panic_prints_diagnostic(capfd, core):
+    with pytest.raises(core.PanicException):
+        core.py_data_sheet("")
+    assert "py_data_sheet: name must be non-empty" in capfd.readouterr().err
+
+
+def test_reimport_gives_the_same_module_and_no_reload(make_package):
+    pkg = make_package({"atom/Fe.json": {"Symbol": "Fe"}})
+    proc = pkg.run("""
+        import sys
+        import lumivarex._lumivarex_core as a
+        a.py_save("only_in_memory", "{}", "atom")
+        del sys.modules["lumivarex._lumivarex_core"]
+        import lumivarex._lumivarex_core as b
+        assert a is b, "a second module object was created"
+        assert b.py_get("only_in_memory") == {}
+        del sys.modules["lumivarex._lumivarex_core"], sys.modules["lumivarex"]
+        import lumivarex
+        assert lumivarex.core is a
+        print("ok")
+    """)
+    assert proc.stdout.strip() == "ok", proc.stderr
+    assert proc.stderr == ""
+
+
+def test_second_interpreter_is_refused(make_package):
+    pkg = make_package({})
+    proc = pkg.run("""
+        import _xxsubinterpreters as interpreters
+        import lumivarex._lumivarex_core
+        interp = interpreters.create()
+        try:
+            interpreters.run_string(interp, "import lumivarex._lumivarex_core")
+        except Exception as e:
+            print("refused:", e)
+    """)
+    assert "refused:" in proc.stdout and "ImportError" in proc.stdout, proc.stdout + proc.stderr
+
+
+def test_top_level_import_without_the_package(tmp_path):
+    shutil.copy2(CORE_FILE, tmp_path / CORE_FILE.name)
+    code = ("import _lumivarex_core as c\n"
+            "print(len(c.__all__), sorted(c.py_list_tiers()) == sorted(%r))\n"
+            "try:\n    c.py_get('Fe')\nexcept KeyError as e:\n    print(e)\n") % (sorted(TIERS),)
+    proc = subprocess.run([sys.executable, "-S", "-c", code], cwd=tmp_path, capture_output=True, text=True,
+                          env={"PYTHONPATH": str(tmp_path)})
+    assert proc.stdout.splitlines() == ["20 True", "'unknown name: Fe'"]
+    assert proc.stderr == "lumivarex_core: init warning: ModuleNotFoundError: No module named 'lumivarex'\n"
+
+
+def test_data_root_warnings(make_package):
+    missing = make_package(data=False)
+    proc = missing.run("import lumivarex._lumivarex_core as c; print(len(c.py_list_tiers()))")
+    root = missing.pkg / "data" / "active"
+    assert proc.stdout.strip() == "12"
+    assert proc.stderr == ("lumivarex_core: data load warning: data_loader::load_all_tiers: "
+                           f"root does not exist: {root}\n")
+
+    as_file = make_package(data=False)
+    (as_file.pkg / "data").mkdir()
+    (as_file.pkg / "data" / "active").write_text("not a folder")
+    proc = as_file.run("import lumivarex._lumivarex_core")
+    assert proc.stderr == ("lumivarex_core: data load warning: data_loader::load_all_tiers: root is not a "
+                           f"directory: {as_file.pkg / 'data' / 'active'}\n")
+
+
+def test_package_without_a_str_file_warns(make_package):
+    pkg = make_package({"atom/Fe.json": {}}, init="__file__ = None\nfrom . import _lumivarex_core as core\n")
+    proc = pkg.run("import lumivarex; print(lumivarex.core.py_list_tiers() and 'up')")
+    assert proc.stdout.strip() == "up"
+    assert proc.stderr.startswith("lumivarex_core: init warning: TypeError: ")
+    assert proc.stderr.count("\n") == 1
