@@ -59,6 +59,15 @@ void sorted_erase(std::unordered_map<std::string, std::vector<std::string>>& ind
 }
 }  // namespace
 
+void TierMap::ensure_indexed() const {
+  if (indexed_.load(std::memory_order_acquire)) return;
+  std::unique_lock lock(mu_);
+  if (indexed_.load(std::memory_order_relaxed)) return;
+  auto* self = const_cast<TierMap*>(this);  // the indices are a cache of map_
+  for (const auto& [key, slot] : map_) self->index_add(key, slot.names);
+  indexed_.store(true, std::memory_order_release);
+}
+
 void TierMap::index_add(const std::string& key, const EntryNames& n) {
   sorted_insert(by_key_lower_[n.key_lower], key);
   if (n.has_symbol) {
@@ -89,13 +98,14 @@ EntryPtr TierMap::insert(std::string key, EntryPtr value, EntryNames names) {
   std::unique_lock lock(mu_);
   auto [it, inserted] = map_.try_emplace(std::move(key));
   EntryPtr displaced;
+  const bool indexed = indexed_.load(std::memory_order_relaxed);
   if (!inserted) {
     displaced = std::move(it->second.value);
-    index_remove(it->first, it->second.names);
+    if (indexed) index_remove(it->first, it->second.names);
   }
   it->second.value = std::move(value);
   it->second.names = std::move(names);
-  index_add(it->first, it->second.names);
+  if (indexed) index_add(it->first, it->second.names);
   return displaced;
 }
 
@@ -105,6 +115,7 @@ EntryPtr TierMap::insert(std::string key, EntryPtr value) {
 }
 
 EntryPtr TierMap::first_of(const Index& index, const std::string& k) const {
+  ensure_indexed();
   std::shared_lock lock(mu_);
   auto it = index.find(k);
   if (it == index.end() || it->second.empty()) return nullptr;

@@ -9,6 +9,7 @@
 #include "core/json.hpp"
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -46,7 +47,9 @@ struct EntryNames {
 // Entry name -> value, with the name indices the lookup passes use. Guarded
 // by its own reader-writer lock; every get and insert is atomic per key.
 // Where several entries match one index key, the smallest entry name wins, so
-// lookups never depend on hashing or insertion order.
+// lookups never depend on hashing or insertion order. The indices are built on
+// the first lookup that needs them and kept up to date from then on, so the
+// bulk load at import only fills the map.
 class TierMap {
 public:
   EntryPtr get(std::string_view key) const;
@@ -73,10 +76,12 @@ private:
   EntryPtr first_of(const Index& index, const std::string& k) const;
   void index_add(const std::string& key, const EntryNames& n);
   void index_remove(const std::string& key, const EntryNames& n);
+  void ensure_indexed() const;
 
   mutable std::shared_mutex mu_;
+  mutable std::atomic<bool> indexed_{false};
   std::unordered_map<std::string, Slot> map_;
-  Index by_key_lower_, by_symbol_, by_symbol_lower_, by_alias_, by_alias_lower_;
+  mutable Index by_key_lower_, by_symbol_, by_symbol_lower_, by_alias_, by_alias_lower_;
 };
 
 // The registry DATA: one reader-writer lock around the twelve tiers. Readers
