@@ -16,11 +16,9 @@ import argparse
 import json
 import os
 import shutil
-import statistics
 import subprocess
 import sys
 import tempfile
-import textwrap
 import time
 from pathlib import Path
 
@@ -96,11 +94,10 @@ print(time.perf_counter() - t0, sum(map(len, registry.values())))
 ''' % (TIERS,)
 
 CORE_IMPORT = r'''
-import sys, time
+import time
 t0 = time.perf_counter()
-import lumivarex._lumivarex_core as core
-dt = time.perf_counter() - t0
-print(dt, sum(1 for _ in []))
+import lumivarex._lumivarex_core
+print(time.perf_counter() - t0)
 '''
 
 
@@ -183,19 +180,7 @@ def main() -> None:
         print(f"load   core import {ours * 1e3:8.1f} ms   python json+threads {theirs * 1e3:8.1f} ms   "
               f"ratio {theirs / ours:6.1f}x")
 
-        # Lookups, inside one process that holds both registries.
-        code = textwrap.dedent(f"""
-            import json, sys
-            sys.path.insert(0, {str(Path(__file__).parent)!r})
-            import bench_registry as b
-            import lumivarex._lumivarex_core as core
-            exec(b.PY_LOADER.replace("print(time.perf_counter() - t0, sum(map(len, registry.values())))", ""),
-                 g := {{"__name__": "loader"}}, g) if False else None
-        """)
-        del code
-        sys.path.insert(0, str(tmp))
-        del sys.modules["lumivarex._lumivarex_core"]
-        sys.modules.pop("lumivarex", None)
+        # Lookups, in one process that holds both registries.
         proc = subprocess.run([sys.executable, "-c", LOOKUP_BENCH, str(data), str(Path(__file__).parent)],
                               capture_output=True, text=True, env=env, check=True)
         print(proc.stdout, end="")
