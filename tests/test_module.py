@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import inspect
+import os
 import shutil
 import subprocess
 import sys
@@ -109,7 +110,7 @@ def test_top_level_import_without_the_package(tmp_path):
             "print(len(c.__all__), sorted(c.py_list_tiers()) == sorted(%r))\n"
             "try:\n    c.py_get('Fe')\nexcept KeyError as e:\n    print(e)\n") % (sorted(TIERS),)
     proc = subprocess.run([sys.executable, "-S", "-c", code], cwd=tmp_path, capture_output=True, text=True,
-                          env={"PYTHONPATH": str(tmp_path)})
+                          env=dict(os.environ, PYTHONPATH=str(tmp_path)))
     assert proc.stdout.splitlines() == ["20 True", "'unknown name: Fe'"]
     assert proc.stderr == "lumivarex_core: init warning: ModuleNotFoundError: No module named 'lumivarex'\n"
 
