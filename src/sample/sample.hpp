@@ -1,9 +1,6 @@
 // Field models and point sampling.
 #pragma once
 
-#include "core/json.hpp"
-#include "loader/data_loader.hpp"
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -16,18 +13,20 @@
 #include <string_view>
 #include <vector>
 
+#include "core/json.hpp"
+#include "loader/data_loader.hpp"
+
 namespace lvx::sample {
 
 using Point = std::array<double, 3>;
 
 // A spatial property model. Stateless and shared by every thread.
 class FieldModel {
-public:
+ public:
   virtual ~FieldModel() = default;
   // The property's value at `at` (or overall when absent) seen at scale
   // `scale_m`. Throws OpError with the model's message.
-  virtual double evaluate(const Json &entry, std::string_view property,
-                          const std::optional<Point> &at,
+  virtual double evaluate(const Json& entry, std::string_view property, const std::optional<Point>& at,
                           std::optional<double> scale_m) const = 0;
 };
 
@@ -35,26 +34,25 @@ public:
 // at coarse scale or without a point, otherwise the property of the phase
 // picked for the point's hashed cell.
 class PTVoronoiPhaseModel final : public FieldModel {
-public:
-  double evaluate(const Json &entry, std::string_view property,
-                  const std::optional<Point> &at,
+ public:
+  double evaluate(const Json& entry, std::string_view property, const std::optional<Point>& at,
                   std::optional<double> scale_m) const override;
 };
 
 // Model name -> shared model. Readers and writers may run on any thread.
 class FieldModelRegistry {
-public:
+ public:
   // Inserts or replaces.
   void insert(std::string name, std::shared_ptr<const FieldModel> model);
   std::shared_ptr<const FieldModel> find(std::string_view name) const;
 
-private:
+ private:
   mutable std::shared_mutex mu_;
   std::map<std::string, std::shared_ptr<const FieldModel>, std::less<>> map_;
 };
 
 // The process-wide model registry, created empty on first use.
-FieldModelRegistry &FIELD_MODELS();
+FieldModelRegistry& FIELD_MODELS();
 // Guards the one registration of the built-in models.
 extern std::once_flag REGISTERED;
 
@@ -88,80 +86,75 @@ inline std::uint64_t fnv1a_i64(std::uint64_t h, std::int64_t v) noexcept {
 // "phase_volume_fractions", in key order) with its running sums, built once
 // for any number of picks.
 class PhaseFractions {
-public:
+ public:
   // Throws OpError with the pick's message when no pick can succeed.
-  static PhaseFractions of(const Json &entry);
+  static PhaseFractions of(const Json& entry);
   // nullopt where `of` throws; builds no message.
-  static std::optional<PhaseFractions> try_of(const Json &entry) noexcept;
+  static std::optional<PhaseFractions> try_of(const Json& entry) noexcept;
 
   // Index (into names()) of the phase for a cell hash.
   std::size_t pick_hash(std::uint64_t h) const noexcept;
   // Index of the phase for the cell that holds `at`.
-  std::size_t pick(const Point &at, double cell_size) const noexcept;
+  std::size_t pick(const Point& at, double cell_size) const noexcept;
 
-  const std::vector<std::string> &names() const noexcept { return names_; }
+  const std::vector<std::string>& names() const noexcept { return names_; }
 
-private:
+ private:
   std::vector<std::string> names_;
-  std::vector<double> running_; // running sums, added left to right from zero
+  std::vector<double> running_;  // running sums, added left to right from zero
   double total_ = 0.0;
 };
 
 // The name of the phase picked for the cell of `at`. Throws OpError with the
 // pick's message.
-std::string pick_phase_by_voronoi_hash(const Json &entry, const Point &at,
-                                       double cell_size);
+std::string pick_phase_by_voronoi_hash(const Json& entry, const Point& at, double cell_size);
 // "phase_properties"[phase][property] as a number. Throws OpError.
-double phase_property_lookup(const Json &entry, std::string_view phase,
-                             std::string_view property);
+double phase_property_lookup(const Json& entry, std::string_view phase, std::string_view property);
 // The fraction-weighted mean over the phases with a positive fraction, or the
 // top-level value when there is none. Throws OpError.
-double volume_weighted_average(const Json &entry, std::string_view property);
+double volume_weighted_average(const Json& entry, std::string_view property);
 
 // ---------------------------------------------------------------- sampling
 
 // The value of `property` of the entry `name` at `at`. Throws OpError with the
 // lookup or model message.
-double sample(std::string_view name, std::string_view property,
-              const std::optional<Point> &at, std::optional<double> scale_m);
+double sample(std::string_view name, std::string_view property, const std::optional<Point>& at,
+              std::optional<double> scale_m);
 
 // An entry and its field model resolved once, for callers that sample the same
 // entry at many points (property fields of the exporters, the Fourier bake).
 // Works on the registry's shared read-only value: no copy per sample. Gives
 // exactly the value `sample` gives for the same arguments.
 class ResolvedEntry {
-public:
+ public:
   // Throws the lookup error of `sample` when no entry is named `name`.
   static ResolvedEntry resolve(std::string_view name);
   // Throws OpError like `sample`.
-  double sample(std::string_view property, const std::optional<Point> &at,
+  double sample(std::string_view property, const std::optional<Point>& at,
                 std::optional<double> scale_m) const;
   // nullopt where `sample` would fail; builds no message on that path.
-  std::optional<double> try_sample(std::string_view property, const Point &at,
-                                   double scale_m) const noexcept;
-  const Json &entry() const noexcept { return *entry_; }
+  std::optional<double> try_sample(std::string_view property, const Point& at, double scale_m) const noexcept;
+  const Json& entry() const noexcept { return *entry_; }
 
   // The field model in use; null for the direct (homogeneous) read.
-  const FieldModel *model() const noexcept { return model_.get(); }
+  const FieldModel* model() const noexcept { return model_.get(); }
 
-private:
+ private:
   friend class PropertySampler;
   data_loader::EntryPtr entry_;
   std::shared_ptr<const FieldModel> model_;
-  bool voronoi_ = false; // model_ is the built-in model
-  std::shared_ptr<const PhaseFractions>
-      fractions_; // voronoi only; null when no pick can succeed
+  bool voronoi_ = false;                             // model_ is the built-in model
+  std::shared_ptr<const PhaseFractions> fractions_;  // voronoi only; null when no pick can succeed
 };
 
 // One property of a resolved entry at one fixed scale, prepared for sampling
 // at many points. at(p) gives exactly ResolvedEntry::try_sample(property, p,
 // scale_m). Keeps the entry alive.
 class PropertySampler {
-public:
-  PropertySampler(const ResolvedEntry &entry, std::string_view property,
-                  double scale_m);
+ public:
+  PropertySampler(const ResolvedEntry& entry, std::string_view property, double scale_m);
 
-  std::optional<double> at(const Point &p) const noexcept;
+  std::optional<double> at(const Point& p) const noexcept;
 
   // The same value at every point.
   bool is_constant() const noexcept { return kind_ == Kind::constant; }
@@ -170,12 +163,10 @@ public:
   // cell_size(): phase_value(i) for names()[i] of fractions().
   bool is_per_phase() const noexcept { return kind_ == Kind::per_phase; }
   double cell_size() const noexcept { return cell_; }
-  const PhaseFractions &fractions() const noexcept { return *fractions_; }
-  std::optional<double> phase_value(std::size_t i) const noexcept {
-    return per_phase_[i];
-  }
+  const PhaseFractions& fractions() const noexcept { return *fractions_; }
+  std::optional<double> phase_value(std::size_t i) const noexcept { return per_phase_[i]; }
 
-private:
+ private:
   enum class Kind { constant, per_phase, general };
   ResolvedEntry entry_;
   std::string property_;
@@ -187,4 +178,4 @@ private:
   std::vector<std::optional<double>> per_phase_;
 };
 
-} // namespace lvx::sample
+}  // namespace lvx::sample
