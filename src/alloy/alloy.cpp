@@ -1,14 +1,14 @@
 #include "alloy/alloy.hpp"
 
-#include "alloy/rng.hpp"
-#include "core/error.hpp"
-#include "core/json.hpp"
-#include "loader/data_loader.hpp"
-
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <unordered_map>
+
+#include "alloy/rng.hpp"
+#include "core/error.hpp"
+#include "core/json.hpp"
+#include "loader/data_loader.hpp"
 
 namespace lvx::alloy {
 
@@ -138,7 +138,9 @@ struct TargetTable {
   bool reachable = true;  // every target's property is carried by some element
 
   TargetTable(const std::vector<AlloyTarget>& ts, const Elements& elements)
-      : targets(ts.size()), value(elements.count() * ts.size(), 0.0), present(elements.count() * ts.size(), 0) {
+      : targets(ts.size()),
+        value(elements.count() * ts.size(), 0.0),
+        present(elements.count() * ts.size(), 0) {
     std::vector<char> carried(ts.size(), 0);
     for (std::uint32_t id = 0; id < elements.count(); ++id) {
       const Json::object_t* props = elements.props(id);
@@ -221,13 +223,15 @@ std::vector<std::pair<std::string, double>> estimate_properties(const Compositio
 }  // namespace
 
 std::vector<AlloyCandidate> optimize_alloy(const std::vector<AlloyTarget>& targets, std::string_view base,
-                                           const std::vector<std::string>& pool_arg, std::uint64_t n_candidates,
-                                           std::uint64_t top_k, std::optional<std::uint64_t> seed) {
+                                           const std::vector<std::string>& pool_arg,
+                                           std::uint64_t n_candidates, std::uint64_t top_k,
+                                           std::optional<std::uint64_t> seed) {
   if (targets.empty()) fail("alloy::optimize_alloy: at least one target is required");
   if (base.empty()) fail("alloy::optimize_alloy: base element name required");
   if (n_candidates == 0) return {};
   const std::vector<std::string> pool =
-      pool_arg.empty() ? std::vector<std::string>(std::begin(kDefaultPool), std::end(kDefaultPool)) : pool_arg;
+      pool_arg.empty() ? std::vector<std::string>(std::begin(kDefaultPool), std::end(kDefaultPool))
+                       : pool_arg;
 
   Xoshiro256pp rng(seed ? expand_seed(*seed) : entropy_seed());
 
@@ -241,7 +245,8 @@ std::vector<AlloyCandidate> optimize_alloy(const std::vector<AlloyTarget>& targe
     const Composition comp = draw_composition(rng, elements, pool.size());
     if (auto s = score(comp, targets, table)) passed.push_back(Passed{comp, *s});
   }
-  std::stable_sort(passed.begin(), passed.end(), [](const Passed& a, const Passed& b) { return a.score > b.score; });
+  std::stable_sort(passed.begin(), passed.end(),
+                   [](const Passed& a, const Passed& b) { return a.score > b.score; });
   const std::size_t keep = static_cast<std::size_t>(std::min<std::uint64_t>(passed.size(), top_k));
 
   std::vector<AlloyCandidate> out;

@@ -1,16 +1,16 @@
 #include "alloy/rng.hpp"
 
-#include "core/error.hpp"
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/random.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cerrno>
 #include <cstring>
 #include <string>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/random.h>
-#include <unistd.h>
+#include "core/error.hpp"
 
 namespace lvx::alloy {
 
@@ -31,7 +31,9 @@ SeedBytes expand_seed(std::uint64_t seed) noexcept {
 
 namespace {
 
-[[noreturn]] void entropy_failed(int err) { panic("from_entropy failed: " + std::string(std::strerror(err))); }
+[[noreturn]] void entropy_failed(int err) {
+  panic("from_entropy failed: " + std::string(std::strerror(err)));
+}
 
 // Fallback for kernels without getrandom: wait once until the pool is
 // initialised, then read without blocking.
@@ -96,7 +98,8 @@ Xoshiro256pp::Xoshiro256pp(const SeedBytes& bytes) noexcept : s_{} {
     s_[w] = v;
     all_zero = all_zero && v == 0;
   }
-  if (all_zero) s_ = {0xE220A8397B1DCDAFULL, 0x6E789E6AA1B965F4ULL, 0x06C45D188009454FULL, 0xF88BB8A8724C81ECULL};
+  if (all_zero)
+    s_ = {0xE220A8397B1DCDAFULL, 0x6E789E6AA1B965F4ULL, 0x06C45D188009454FULL, 0xF88BB8A8724C81ECULL};
 }
 
 std::uint64_t Xoshiro256pp::below(std::uint64_t n) noexcept {

@@ -1,18 +1,19 @@
 #include "fourier_bake/fourier_bake.hpp"
 
-#include "core/error.hpp"
-#include "sample/sample.hpp"
-
 #include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+
+#include "core/error.hpp"
+#include "sample/sample.hpp"
 
 namespace lvx::fourier_bake {
 
@@ -68,7 +69,8 @@ class SinCosCache {
 public:
   // Room for about four entries per grid point, between 2^10 and 2^16.
   explicit SinCosCache(std::uint64_t points)
-      : bits_(std::clamp(static_cast<int>(std::bit_width(points)) + 2, 10, 16)), slots_(std::size_t{1} << bits_) {}
+      : bits_(std::clamp(static_cast<int>(std::bit_width(points)) + 2, 10, 16)),
+        slots_(std::size_t{1} << bits_) {}
 
   void get(double theta, double& c, double& s) noexcept {
     const std::uint64_t key = std::bit_cast<std::uint64_t>(theta);
@@ -97,7 +99,13 @@ private:
 class Transform {
 public:
   Transform(const std::vector<double>& grid, const GridSize& size, const Frequencies& freq)
-      : g_(grid), size_(size), freq_(freq), cache_(size[0] * size[1] * size[2]) {}
+      : g_(grid),
+        size_(size),
+        freq_(freq),
+        tx_(size[0]),
+        ty_(size[1]),
+        tz_(size[2]),
+        cache_(size[0] * size[1] * size[2]) {}
 
   void coefficient(std::uint64_t c, double& re_out, double& im_out) {
     std::int64_t n, m, l;
@@ -139,10 +147,10 @@ public:
   }
 
 private:
-  // table[idx] = (idx · freq) / count, formed in double precision.
+  // table[idx] = (idx · freq) / count, formed in double precision. The
+  // tables are sized up front: nothing allocates while workers run.
   static void fill(std::vector<double>& table, std::size_t count, std::int64_t freq, std::int64_t& last) {
     if (last == freq) return;
-    table.resize(count);
     const double f = static_cast<double>(freq), d = static_cast<double>(count);
     for (std::size_t idx = 0; idx < count; ++idx) table[idx] = (static_cast<double>(idx) * f) / d;
     last = freq;
@@ -162,12 +170,12 @@ private:
 void transform_all(const std::vector<double>& grid, const GridSize& size, const Frequencies& freq,
                    std::vector<double>& out) {
   const std::uint64_t count = freq.count();
+  if (count == 0) return;
   const std::uint64_t points = size[0] * size[1] * size[2];
   // Coefficients per claim: enough work per claim to amortise the counter.
   const std::uint64_t chunk = std::max<std::uint64_t>(1, 32768 / points);
   std::atomic<std::uint64_t> next{0};
-  auto work = [&]() {
-    Transform t(grid, size, freq);
+  auto work = [&](Transform& t) noexcept {
     for (;;) {
       const std::uint64_t begin = next.fetch_add(chunk, std::memory_order_relaxed);
       if (begin >= count) return;
@@ -181,20 +189,25 @@ void transform_all(const std::vector<double>& grid, const GridSize& size, const 
   const double terms = static_cast<double>(count) * static_cast<double>(points);
   if (terms < 262144.0) workers = 1;
   workers = static_cast<unsigned>(std::min<std::uint64_t>(workers, (count + chunk - 1) / chunk));
+  // Each worker's state is built here, so allocation failures surface on the
+  // calling thread.
+  std::vector<Transform> state;
+  state.reserve(workers);
+  for (unsigned w = 0; w < workers; ++w) state.emplace_back(grid, size, freq);
   if (workers <= 1) {
-    work();
+    work(state[0]);
     return;
   }
   std::vector<std::thread> pool;
   pool.reserve(workers);
   try {
-    for (unsigned w = 0; w < workers; ++w) pool.emplace_back(work);
+    for (unsigned w = 0; w < workers; ++w) pool.emplace_back(work, std::ref(state[w]));
   } catch (const std::system_error&) {
     // Fewer threads than asked for: the ones started share the work, and
     // without any the calling thread does it alone.
   }
   if (pool.empty()) {
-    work();
+    work(state[0]);
     return;
   }
   for (std::thread& t : pool) t.join();

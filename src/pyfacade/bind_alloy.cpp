@@ -53,7 +53,8 @@ std::vector<alloy::AlloyTarget> to_targets(PyObject* o) {
     Ref item(PySequence_GetItem(o, i));
     if (!item) argument_error(arg);
     if (!PyDict_Check(item.get()))
-      argument_error(arg, "expected a sequence of dicts, item " + std::to_string(i) + " is " + type_name(item.get()));
+      argument_error(
+          arg, "expected a sequence of dicts, item " + std::to_string(i) + " is " + type_name(item.get()));
     out.push_back(read_target(item.get()));
   }
   return out;
@@ -96,7 +97,8 @@ PyObject* py_optimize_alloy(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
       Ref item(PyDict_New());
       if (!item) return nullptr;
       Ref composition = pairs_to_dict(found[i].composition);
-      if (!composition || PyDict_SetItemString(item.get(), "composition", composition.get()) < 0) return nullptr;
+      if (!composition || PyDict_SetItemString(item.get(), "composition", composition.get()) < 0)
+        return nullptr;
       Ref estimated = pairs_to_dict(found[i].estimated_properties);
       if (!estimated || PyDict_SetItemString(item.get(), "estimated_properties", estimated.get()) < 0)
         return nullptr;
