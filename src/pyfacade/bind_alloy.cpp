@@ -1,4 +1,5 @@
 // Alloy optimiser: py_optimize_alloy.
+#include "alloy/alloy.hpp"
 #include "pyfacade/functions.hpp"
 
 namespace lvx::py {
@@ -10,6 +11,103 @@ const char DOC_py_optimize_alloy[] =
     "  max_value (float|None), weight (float).\n"
     "Returns list of dicts: {composition, estimated_properties, score}.";
 
-PyObject* py_optimize_alloy(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) { return not_implemented("py_optimize_alloy"); }
+namespace {
+
+// A bound as the interpreter's float conversion gives it; missing, None or
+// unconvertible values leave it absent (the conversion error is dropped).
+std::optional<double> target_number(PyObject* dict, const char* key) {
+  PyObject* v = PyDict_GetItemString(dict, key);
+  if (!v || v == Py_None) return std::nullopt;
+  const double d = PyFloat_AsDouble(v);
+  if (d == -1.0 && PyErr_Occurred()) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return d;
+}
+
+alloy::AlloyTarget read_target(PyObject* dict) {
+  alloy::AlloyTarget t;
+  if (PyObject* p = PyDict_GetItemString(dict, "property"); p && PyUnicode_Check(p)) {
+    Py_ssize_t len = 0;
+    if (const char* s = PyUnicode_AsUTF8AndSize(p, &len))
+      t.property.assign(s, static_cast<std::size_t>(len));
+    else
+      PyErr_Clear();
+  }
+  t.min_value = target_number(dict, "min_value");
+  t.max_value = target_number(dict, "max_value");
+  t.weight = target_number(dict, "weight").value_or(1.0);
+  return t;
+}
+
+std::vector<alloy::AlloyTarget> to_targets(PyObject* o) {
+  constexpr const char* arg = "targets";
+  if (PyUnicode_Check(o)) argument_error(arg, "expected a sequence of dicts, got a single str");
+  if (!PySequence_Check(o)) argument_error(arg, "expected a sequence of dicts, got " + type_name(o));
+  const Py_ssize_t n = PySequence_Size(o);
+  if (n < 0) argument_error(arg);
+  std::vector<alloy::AlloyTarget> out;
+  out.reserve(static_cast<std::size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    Ref item(PySequence_GetItem(o, i));
+    if (!item) argument_error(arg);
+    if (!PyDict_Check(item.get()))
+      argument_error(
+          arg, "expected a sequence of dicts, item " + std::to_string(i) + " is " + type_name(item.get()));
+    out.push_back(read_target(item.get()));
+  }
+  return out;
+}
+
+Ref pairs_to_dict(const std::vector<std::pair<std::string, double>>& pairs) {
+  Ref dict(PyDict_New());
+  if (!dict) return dict;
+  for (const auto& [key, value] : pairs) {
+    Ref k = new_str(key);
+    Ref v = new_float(value);
+    if (!k || !v || PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) return Ref();
+  }
+  return dict;
+}
+
+}  // namespace
+
+PyObject* py_optimize_alloy(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  return call(PyExc_ValueError, [&]() -> PyObject* {
+    static const Signature sig{
+        "py_optimize_alloy", {"targets", "base", "alloying_pool", "n_candidates", "top_k", "seed"}, 2};
+    Bound<6> a;
+    bind(sig, args, nargs, kw, a);
+    const std::vector<alloy::AlloyTarget> targets = to_targets(a[0]);
+    const std::string_view base = to_str(a[1], "base");
+    std::vector<std::string> pool;
+    if (a.has(2)) pool = to_str_list(a[2], "alloying_pool");
+    const std::uint64_t n_candidates = a[3] ? to_u64(a[3], "n_candidates") : 1000;
+    const std::uint64_t top_k = a[4] ? to_u64(a[4], "top_k") : 5;
+    std::optional<std::uint64_t> seed;
+    if (a.has(5)) seed = to_u64(a[5], "seed");
+
+    const std::vector<alloy::AlloyCandidate> found =
+        alloy::optimize_alloy(targets, base, pool, n_candidates, top_k, seed);
+
+    Ref list(PyList_New(static_cast<Py_ssize_t>(found.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      Ref item(PyDict_New());
+      if (!item) return nullptr;
+      Ref composition = pairs_to_dict(found[i].composition);
+      if (!composition || PyDict_SetItemString(item.get(), "composition", composition.get()) < 0)
+        return nullptr;
+      Ref estimated = pairs_to_dict(found[i].estimated_properties);
+      if (!estimated || PyDict_SetItemString(item.get(), "estimated_properties", estimated.get()) < 0)
+        return nullptr;
+      Ref score = new_float(found[i].score);
+      if (!score || PyDict_SetItemString(item.get(), "score", score.get()) < 0) return nullptr;
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
+    }
+    return list.release();
+  });
+}
 
 }  // namespace lvx::py

@@ -1,14 +1,20 @@
 // Field models and point sampling.
 #pragma once
 
-#include "core/json.hpp"
-#include "loader/data_loader.hpp"
-
 #include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "core/json.hpp"
+#include "loader/data_loader.hpp"
 
 namespace lvx::sample {
 
@@ -16,7 +22,7 @@ using Point = std::array<double, 3>;
 
 // A spatial property model. Stateless and shared by every thread.
 class FieldModel {
-public:
+ public:
   virtual ~FieldModel() = default;
   // The property's value at `at` (or overall when absent) seen at scale
   // `scale_m`. Throws OpError with the model's message.
@@ -24,10 +30,91 @@ public:
                           std::optional<double> scale_m) const = 0;
 };
 
+// The built-in multi-phase model: the volume-weighted average over the phases
+// at coarse scale or without a point, otherwise the property of the phase
+// picked for the point's hashed cell.
+class PTVoronoiPhaseModel final : public FieldModel {
+ public:
+  double evaluate(const Json& entry, std::string_view property, const std::optional<Point>& at,
+                  std::optional<double> scale_m) const override;
+};
+
+// Model name -> shared model. Readers and writers may run on any thread.
+class FieldModelRegistry {
+ public:
+  // Inserts or replaces.
+  void insert(std::string name, std::shared_ptr<const FieldModel> model);
+  std::shared_ptr<const FieldModel> find(std::string_view name) const;
+
+ private:
+  mutable std::shared_mutex mu_;
+  std::map<std::string, std::shared_ptr<const FieldModel>, std::less<>> map_;
+};
+
+// The process-wide model registry, created empty on first use.
+FieldModelRegistry& FIELD_MODELS();
+// Guards the one registration of the built-in models.
+extern std::once_flag REGISTERED;
+
 // Registers the built-in "voronoi" model once per process.
 void ensure_default_models_registered();
 // The model registered under `name`, or null.
 std::shared_ptr<const FieldModel> find_model(std::string_view name);
+
+// ---------------------------------------------------------------- phase pick
+
+// Cells of side `cell_size` aligned at the origin: floor(coord / cell_size)
+// as a signed 64-bit index, saturated (NaN gives 0).
+std::int64_t cell_index(double coord, double cell_size) noexcept;
+
+inline constexpr std::uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
+inline constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
+
+// Feeds the eight little-endian bytes of `v` into the FNV-1a state `h`. The
+// cell hash is fnv1a_i64(fnv1a_i64(fnv1a_i64(kFnvOffset, ix), iy), iz).
+inline std::uint64_t fnv1a_i64(std::uint64_t h, std::int64_t v) noexcept {
+  auto u = static_cast<std::uint64_t>(v);
+  for (int i = 0; i < 8; ++i) {
+    h ^= u & 0xffU;
+    h *= kFnvPrime;
+    u >>= 8;
+  }
+  return h;
+}
+
+// The phase fraction list of an entry (the numeric members of
+// "phase_volume_fractions", in key order) with its running sums, built once
+// for any number of picks.
+class PhaseFractions {
+ public:
+  // Throws OpError with the pick's message when no pick can succeed.
+  static PhaseFractions of(const Json& entry);
+  // nullopt where `of` throws; builds no message.
+  static std::optional<PhaseFractions> try_of(const Json& entry) noexcept;
+
+  // Index (into names()) of the phase for a cell hash.
+  std::size_t pick_hash(std::uint64_t h) const noexcept;
+  // Index of the phase for the cell that holds `at`.
+  std::size_t pick(const Point& at, double cell_size) const noexcept;
+
+  const std::vector<std::string>& names() const noexcept { return names_; }
+
+ private:
+  std::vector<std::string> names_;
+  std::vector<double> running_;  // running sums, added left to right from zero
+  double total_ = 0.0;
+};
+
+// The name of the phase picked for the cell of `at`. Throws OpError with the
+// pick's message.
+std::string pick_phase_by_voronoi_hash(const Json& entry, const Point& at, double cell_size);
+// "phase_properties"[phase][property] as a number. Throws OpError.
+double phase_property_lookup(const Json& entry, std::string_view phase, std::string_view property);
+// The fraction-weighted mean over the phases with a positive fraction, or the
+// top-level value when there is none. Throws OpError.
+double volume_weighted_average(const Json& entry, std::string_view property);
+
+// ---------------------------------------------------------------- sampling
 
 // The value of `property` of the entry `name` at `at`. Throws OpError with the
 // lookup or model message.
@@ -39,18 +126,56 @@ double sample(std::string_view name, std::string_view property, const std::optio
 // Works on the registry's shared read-only value: no copy per sample. Gives
 // exactly the value `sample` gives for the same arguments.
 class ResolvedEntry {
-public:
+ public:
   // Throws the lookup error of `sample` when no entry is named `name`.
   static ResolvedEntry resolve(std::string_view name);
   // Throws OpError like `sample`.
-  double sample(std::string_view property, const std::optional<Point>& at, std::optional<double> scale_m) const;
+  double sample(std::string_view property, const std::optional<Point>& at,
+                std::optional<double> scale_m) const;
   // nullopt where `sample` would fail; builds no message on that path.
   std::optional<double> try_sample(std::string_view property, const Point& at, double scale_m) const noexcept;
   const Json& entry() const noexcept { return *entry_; }
 
-private:
+  // The field model in use; null for the direct (homogeneous) read.
+  const FieldModel* model() const noexcept { return model_.get(); }
+
+ private:
+  friend class PropertySampler;
   data_loader::EntryPtr entry_;
   std::shared_ptr<const FieldModel> model_;
+  bool voronoi_ = false;                             // model_ is the built-in model
+  std::shared_ptr<const PhaseFractions> fractions_;  // voronoi only; null when no pick can succeed
+};
+
+// One property of a resolved entry at one fixed scale, prepared for sampling
+// at many points. at(p) gives exactly ResolvedEntry::try_sample(property, p,
+// scale_m). Keeps the entry alive.
+class PropertySampler {
+ public:
+  PropertySampler(const ResolvedEntry& entry, std::string_view property, double scale_m);
+
+  std::optional<double> at(const Point& p) const noexcept;
+
+  // The same value at every point.
+  bool is_constant() const noexcept { return kind_ == Kind::constant; }
+  std::optional<double> constant() const noexcept { return constant_; }
+  // The value depends only on the picked phase of the cell of size
+  // cell_size(): phase_value(i) for names()[i] of fractions().
+  bool is_per_phase() const noexcept { return kind_ == Kind::per_phase; }
+  double cell_size() const noexcept { return cell_; }
+  const PhaseFractions& fractions() const noexcept { return *fractions_; }
+  std::optional<double> phase_value(std::size_t i) const noexcept { return per_phase_[i]; }
+
+ private:
+  enum class Kind { constant, per_phase, general };
+  ResolvedEntry entry_;
+  std::string property_;
+  double scale_ = 0.0;
+  Kind kind_ = Kind::general;
+  std::optional<double> constant_;
+  double cell_ = 0.0;
+  std::shared_ptr<const PhaseFractions> fractions_;
+  std::vector<std::optional<double>> per_phase_;
 };
 
 }  // namespace lvx::sample

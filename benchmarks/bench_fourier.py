@@ -1,0 +1,87 @@
+"""py_bake_fourier against a numpy direct DFT of the same grid and enumeration,
+and against numpy.fft.fftn for scale.
+
+Run: PYTHONPATH=python python3 benchmarks/bench_fourier.py [sizes...]
+"""
+
+from __future__ import annotations
+
+import json
+import sys
+import time
+
+import numpy as np
+
+import lumivarex._lumivarex_core as core
+
+ENTRY = "bench_fourier_duplex"
+BOX = ((0.0, 0.0, 0.0), (0.01, 0.01, 0.01))
+
+
+def best_of(fn, repeat):
+    best, value = float("inf"), None
+    for _ in range(repeat):
+        t = time.perf_counter()
+        value = fn()
+        best = min(best, time.perf_counter() - t)
+    return best, value
+
+
+def sampled_grid(n):
+    cell = [(BOX[1][a] - BOX[0][a]) / n for a in range(3)]
+    s = min(cell)
+    g = np.empty((n, n, n))
+    for i in range(n):
+        for j in range(n):
+            for k in range(n):
+                g[i, j, k] = core.py_sample(ENTRY, "density", ((i + 0.5) * cell[0], (j + 0.5) * cell[1],
+                                                               (k + 0.5) * cell[2]), s)
+    return g
+
+
+def enumeration(n):
+    h = n // 2
+    for fn in range(h + 1):
+        for fm in range(-h if fn else 0, h + 1):
+            for fl in range(-h if (fn, fm) != (0, 0) else 1, h + 1):
+                yield fn, fm, fl
+
+
+def numpy_direct(g, threshold=0.01):
+    nx, ny, nz = g.shape
+    base = g.mean()
+    d = g - base
+    i = np.arange(nx)[:, None, None]
+    j = np.arange(ny)[None, :, None]
+    k = np.arange(nz)[None, None, :]
+    coeffs = []
+    for fn, fm, fl in enumeration(nx):
+        theta = ((k * fl) / nz + ((j * fm) / ny + (i * fn) / nx)) * -6.283185307179586
+        f = np.sum(d * np.exp(1j * theta))
+        coeffs.append((fn, fm, fl, 2 * abs(f) / d.size, np.angle(f)))
+    largest = max(c[3] for c in coeffs)
+    return base, [c for c in coeffs if c[3] >= threshold * largest]
+
+
+def main(sizes):
+    core.py_save(ENTRY, json.dumps({
+        "phase_model": "voronoi",
+        "phase_volume_fractions": {"a": 1, "b": 2, "c": 1.5},
+        "phase_properties": {"a": {"density": 7.8}, "b": {"density": 2.7}, "c": {"density": 11.3}},
+    }), "alloy")
+    print(f"{'grid':>6} {'bake s':>10} {'numpy DFT s':>12} {'ratio':>7} {'fftn s':>10} {'coeffs':>7}")
+    for n in sizes:
+        g = sampled_grid(n)
+        repeat = 5 if n <= 16 else 2
+        t_bake, res = best_of(lambda: core.py_bake_fourier(ENTRY, "density", BOX, (n, n, n)), repeat)
+        t_np, (base, ref) = best_of(lambda: numpy_direct(g), 1 if n > 16 else 2)
+        t_fft, _ = best_of(lambda: np.fft.fftn(g - g.mean()), 20)
+        ours = [(c["n"], c["m"], c["l"]) for c in res["coefficients"]]
+        assert abs(res["base_value"] - base) < 1e-12 and ours == [c[:3] for c in ref], "results differ"
+        amp = max(abs(c["amplitude"] - r[3]) for c, r in zip(res["coefficients"], ref))
+        assert amp < 1e-9, amp
+        print(f"{n:>4}^3 {t_bake:>10.4f} {t_np:>12.4f} {t_np / t_bake:>6.1f}x {t_fft:>10.6f} {len(ours):>7}")
+
+
+if __name__ == "__main__":
+    main([int(a) for a in sys.argv[1:]] or [8, 16, 24])

@@ -1,0 +1,309 @@
+#include "fourier_bake/fourier_bake.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+#include "core/error.hpp"
+#include "sample/sample.hpp"
+
+namespace lvx::fourier_bake {
+
+namespace {
+
+constexpr double kMinExtent = 2.220446049250313e-16;
+constexpr double kNegTwoPi = -6.283185307179586;
+constexpr std::int64_t kNoFreq = std::numeric_limits<std::int64_t>::min();
+constexpr std::uint64_t kMaxHalf = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
+
+[[noreturn]] void too_large() { fail("grid_size is too large"); }
+
+// The smaller of two values, a NaN giving way to the other.
+double min_skip_nan(double a, double b) noexcept {
+  if (std::isnan(a)) return b;
+  if (std::isnan(b)) return a;
+  return b < a ? b : a;
+}
+
+// The frequencies in enumeration order, addressed by position: n = m = 0
+// with l = 1..hz, then n = 0 with m = 1..hy and l = -hz..hz, then n = 1..hx
+// with m = -hy..hy and l = -hz..hz.
+struct Frequencies {
+  std::int64_t hx, hy, hz;
+  std::uint64_t count() const noexcept {
+    const auto wy = static_cast<std::uint64_t>(2 * hy + 1), wz = static_cast<std::uint64_t>(2 * hz + 1);
+    return static_cast<std::uint64_t>(hz) + static_cast<std::uint64_t>(hy) * wz +
+           static_cast<std::uint64_t>(hx) * wy * wz;
+  }
+  void at(std::uint64_t c, std::int64_t& n, std::int64_t& m, std::int64_t& l) const noexcept {
+    const auto wy = static_cast<std::uint64_t>(2 * hy + 1), wz = static_cast<std::uint64_t>(2 * hz + 1);
+    if (c < static_cast<std::uint64_t>(hz)) {
+      n = 0, m = 0, l = static_cast<std::int64_t>(c) + 1;
+      return;
+    }
+    c -= static_cast<std::uint64_t>(hz);
+    if (c < static_cast<std::uint64_t>(hy) * wz) {
+      n = 0, m = static_cast<std::int64_t>(c / wz) + 1, l = static_cast<std::int64_t>(c % wz) - hz;
+      return;
+    }
+    c -= static_cast<std::uint64_t>(hy) * wz;
+    n = static_cast<std::int64_t>(c / (wy * wz)) + 1;
+    const std::uint64_t rest = c % (wy * wz);
+    m = static_cast<std::int64_t>(rest / wz) - hy;
+    l = static_cast<std::int64_t>(rest % wz) - hz;
+  }
+};
+
+// cos and sin of θ, remembered by θ's bits. The fractions of a regular grid
+// repeat heavily, so most θ of a bake have been seen before; a hit returns
+// exactly what the library call returned for the same argument.
+class SinCosCache {
+public:
+  // Room for about four entries per grid point, between 2^10 and 2^16.
+  explicit SinCosCache(std::uint64_t points)
+      : bits_(std::clamp(static_cast<int>(std::bit_width(points)) + 2, 10, 16)),
+        slots_(std::size_t{1} << bits_) {}
+
+  void get(double theta, double& c, double& s) noexcept {
+    const std::uint64_t key = std::bit_cast<std::uint64_t>(theta);
+    Slot& slot = slots_[(key * 0x9E3779B97F4A7C15ULL) >> (64 - bits_)];
+    if (slot.key != key) {
+      slot.key = key;
+      slot.c = std::cos(theta);
+      slot.s = std::sin(theta);
+    }
+    c = slot.c;
+    s = slot.s;
+  }
+
+private:
+  struct Slot {
+    std::uint64_t key = 0x7FF8DEADBEEF0001ULL;  // a NaN: θ is always finite
+    double c = 0.0, s = 0.0;
+  };
+  int bits_;
+  std::vector<Slot> slots_;
+};
+
+// One worker's share of the transform. Coefficients are independent; each is
+// summed over the grid in i, j, k order, so the result does not depend on
+// which worker computes it.
+class Transform {
+public:
+  Transform(const std::vector<double>& grid, const GridSize& size, const Frequencies& freq)
+      : g_(grid),
+        size_(size),
+        freq_(freq),
+        tx_(size[0]),
+        ty_(size[1]),
+        tz_(size[2]),
+        cache_(size[0] * size[1] * size[2]) {}
+
+  void coefficient(std::uint64_t c, double& re_out, double& im_out) {
+    std::int64_t n, m, l;
+    freq_.at(c, n, m, l);
+    fill(tx_, size_[0], n, last_n_);
+    fill(ty_, size_[1], m, last_m_);
+    fill(tz_, size_[2], l, last_l_);
+    const std::size_t nx = size_[0], ny = size_[1], nz = size_[2];
+    const double* g = g_.data();
+    double re = 0.0, im = 0.0;
+    double cs, sn;
+    for (std::size_t i = 0; i < nx; ++i) {
+      for (std::size_t j = 0; j < ny; ++j) {
+        const double ij = ty_[j] + tx_[i];
+        const double* row = g + (i * ny + j) * nz;
+        // Adding g·cos θ with g = 0 leaves the sums as they are (they start
+        // at +0.0, so they are never -0.0), so zero samples are skipped.
+        if (l == 0) {
+          cache_.get((tz_[0] + ij) * kNegTwoPi, cs, sn);
+          for (std::size_t k = 0; k < nz; ++k) {
+            const double v = row[k];
+            if (v == 0.0) continue;
+            re += v * cs;
+            im += v * sn;
+          }
+          continue;
+        }
+        for (std::size_t k = 0; k < nz; ++k) {
+          const double v = row[k];
+          if (v == 0.0) continue;
+          cache_.get((tz_[k] + ij) * kNegTwoPi, cs, sn);
+          re += v * cs;
+          im += v * sn;
+        }
+      }
+    }
+    re_out = re;
+    im_out = im;
+  }
+
+private:
+  // table[idx] = (idx · freq) / count, formed in double precision. The
+  // tables are sized up front: nothing allocates while workers run.
+  static void fill(std::vector<double>& table, std::size_t count, std::int64_t freq, std::int64_t& last) {
+    if (last == freq) return;
+    const double f = static_cast<double>(freq), d = static_cast<double>(count);
+    for (std::size_t idx = 0; idx < count; ++idx) table[idx] = (static_cast<double>(idx) * f) / d;
+    last = freq;
+  }
+
+  const std::vector<double>& g_;
+  GridSize size_;
+  Frequencies freq_;
+  std::vector<double> tx_, ty_, tz_;
+  // No frequency is this small: the tables start empty.
+  std::int64_t last_n_ = kNoFreq, last_m_ = kNoFreq, last_l_ = kNoFreq;
+  SinCosCache cache_;
+};
+
+// Computes every coefficient's (re, im) into out[2c], out[2c + 1], spread
+// over one worker per processor while the calling thread waits.
+void transform_all(const std::vector<double>& grid, const GridSize& size, const Frequencies& freq,
+                   std::vector<double>& out) {
+  const std::uint64_t count = freq.count();
+  if (count == 0) return;
+  const std::uint64_t points = size[0] * size[1] * size[2];
+  // Coefficients per claim: enough work per claim to amortise the counter.
+  const std::uint64_t chunk = std::max<std::uint64_t>(1, 32768 / points);
+  std::atomic<std::uint64_t> next{0};
+  auto work = [&](Transform& t) noexcept {
+    for (;;) {
+      const std::uint64_t begin = next.fetch_add(chunk, std::memory_order_relaxed);
+      if (begin >= count) return;
+      const std::uint64_t end = std::min(count, begin + chunk);
+      for (std::uint64_t c = begin; c < end; ++c) t.coefficient(c, out[2 * c], out[2 * c + 1]);
+    }
+  };
+
+  unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+  // Small transforms are not worth starting threads for.
+  const double terms = static_cast<double>(count) * static_cast<double>(points);
+  if (terms < 262144.0) workers = 1;
+  workers = static_cast<unsigned>(std::min<std::uint64_t>(workers, (count + chunk - 1) / chunk));
+  // Each worker's state is built here, so allocation failures surface on the
+  // calling thread.
+  std::vector<Transform> state;
+  state.reserve(workers);
+  for (unsigned w = 0; w < workers; ++w) state.emplace_back(grid, size, freq);
+  if (workers <= 1) {
+    work(state[0]);
+    return;
+  }
+  std::vector<std::thread> pool;
+  pool.reserve(workers);
+  try {
+    for (unsigned w = 0; w < workers; ++w) pool.emplace_back(work, std::ref(state[w]));
+  } catch (const std::system_error&) {
+    // Fewer threads than asked for: the ones started share the work, and
+    // without any the calling thread does it alone.
+  }
+  if (pool.empty()) {
+    work(state[0]);
+    return;
+  }
+  for (std::thread& t : pool) t.join();
+}
+
+}  // namespace
+
+FourierFieldConfig bake_fourier(std::string_view entry_name, std::string_view property, const Box& bounds,
+                                const GridSize& grid_size, double truncate_threshold) {
+  if (entry_name.empty()) fail("entry_name must not be empty");
+  if (property.empty()) fail("property must not be empty");
+  if (grid_size[0] == 0 || grid_size[1] == 0 || grid_size[2] == 0)
+    fail("grid_size must be non-zero in all dimensions");
+  if (!std::isfinite(truncate_threshold) || truncate_threshold < 0.0)
+    fail("truncate_threshold must be a non-negative finite value");
+
+  const std::uint64_t nx = grid_size[0], ny = grid_size[1], nz = grid_size[2];
+  std::uint64_t nxy = 0, total = 0;
+  if (__builtin_mul_overflow(nx, ny, &nxy) || __builtin_mul_overflow(nxy, nz, &total)) too_large();
+  if (nx / 2 > kMaxHalf || ny / 2 > kMaxHalf || nz / 2 > kMaxHalf) too_large();
+
+  std::vector<double> grid;
+  try {
+    if (total > grid.max_size()) too_large();
+    grid.assign(static_cast<std::size_t>(total), 0.0);
+  } catch (const std::bad_alloc&) {
+    too_large();
+  } catch (const std::length_error&) {
+    too_large();
+  }
+
+  FourierFieldConfig out;
+  out.property_name = std::string(property);
+  std::array<double, 3> cell{};
+  for (std::size_t a = 0; a < 3; ++a) {
+    const double d = bounds[1][a] - bounds[0][a];
+    out.domain_size_m[a] = d > kMinExtent ? d : kMinExtent;  // an inverted axis or NaN gets the floor
+    cell[a] = out.domain_size_m[a] / static_cast<double>(grid_size[a]);
+  }
+  const double scale = min_skip_nan(min_skip_nan(cell[0], cell[1]), cell[2]);
+
+  // Sampling: one resolution of the entry and its model for the whole grid.
+  // A missing entry or property samples as 0.0.
+  std::optional<sample::PropertySampler> sampler;
+  try {
+    sampler.emplace(sample::ResolvedEntry::resolve(entry_name), property, scale);
+  } catch (const OpError&) {
+  }
+  std::array<std::vector<double>, 3> coord;
+  for (std::size_t a = 0; a < 3; ++a) {
+    coord[a].resize(grid_size[a]);
+    for (std::uint64_t idx = 0; idx < grid_size[a]; ++idx)
+      coord[a][idx] = (static_cast<double>(idx) + 0.5) * cell[a] + bounds[0][a];
+  }
+  double sum = 0.0;
+  if (sampler) {
+    std::size_t at = 0;
+    for (std::uint64_t i = 0; i < nx; ++i)
+      for (std::uint64_t j = 0; j < ny; ++j)
+        for (std::uint64_t k = 0; k < nz; ++k, ++at) {
+          const double v = sampler->at({coord[0][i], coord[1][j], coord[2][k]}).value_or(0.0);
+          grid[at] = v;
+          sum += v;
+        }
+  }
+  out.base_value = sum / static_cast<double>(total);
+  for (double& v : grid) v -= out.base_value;
+
+  const Frequencies freq{static_cast<std::int64_t>(nx / 2), static_cast<std::int64_t>(ny / 2),
+                         static_cast<std::int64_t>(nz / 2)};
+  const std::uint64_t count = freq.count();
+  std::vector<double> spectrum(static_cast<std::size_t>(count) * 2);
+  transform_all(grid, grid_size, freq, spectrum);
+
+  const double n_points = static_cast<double>(total);
+  std::vector<FourierCoefficient> coeffs(static_cast<std::size_t>(count));
+  double largest = 0.0;
+  for (std::uint64_t c = 0; c < count; ++c) {
+    const double re = spectrum[2 * c], im = spectrum[2 * c + 1];
+    FourierCoefficient& fc = coeffs[c];
+    fc.amplitude = 2.0 * std::sqrt(re * re + im * im) / n_points;
+    fc.phase = std::atan2(im, re);
+    std::int64_t n, m, l;
+    freq.at(c, n, m, l);
+    fc.n = static_cast<std::int32_t>(n);
+    fc.m = static_cast<std::int32_t>(m);
+    fc.l = static_cast<std::int32_t>(l);
+    if (fc.amplitude > largest) largest = fc.amplitude;  // a NaN never replaces it
+  }
+  double cutoff = largest > 0.0 ? truncate_threshold * largest : 0.0;
+  // 0 · ∞ (threshold 0 with an infinite amplitude) keeps everything, as a
+  // threshold of 0 does for every finite spectrum.
+  if (std::isnan(cutoff)) cutoff = 0.0;
+  std::erase_if(coeffs, [cutoff](const FourierCoefficient& fc) { return !(fc.amplitude >= cutoff); });
+  out.coefficients = std::move(coeffs);
+  return out;
+}
+
+}  // namespace lvx::fourier_bake

@@ -1,0 +1,36 @@
+// Fourier bake: one property of an entry, sampled over a box taken as one
+// period, turned into its mean plus a truncated list of 3-D discrete Fourier
+// coefficients of the fluctuation around that mean.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lvx::fourier_bake {
+
+struct FourierCoefficient {
+  double amplitude = 0.0;  // 2·|F| / N
+  double phase = 0.0;      // arg F, radians
+  std::int32_t n = 0, m = 0, l = 0;
+};
+
+struct FourierFieldConfig {
+  std::string property_name;
+  double base_value = 0.0;
+  std::array<double, 3> domain_size_m{};
+  std::vector<FourierCoefficient> coefficients;  // enumeration order
+  std::string boundary_condition = "periodic";
+};
+
+using Box = std::array<std::array<double, 3>, 2>;  // min corner, max corner
+using GridSize = std::array<std::uint64_t, 3>;
+
+// Throws OpError for invalid arguments and for grids too large to index or
+// allocate ("grid_size is too large"). Sampling failures count as 0.0.
+FourierFieldConfig bake_fourier(std::string_view entry_name, std::string_view property, const Box& bounds,
+                                const GridSize& grid_size, double truncate_threshold);
+
+}  // namespace lvx::fourier_bake

@@ -1,0 +1,149 @@
+"""Point sampling: the direct read, the voronoi model and py_sample's errors."""
+
+from __future__ import annotations
+
+import math
+import struct
+
+import pytest
+
+from conftest import CoreError
+
+MASK = (1 << 64) - 1
+
+
+def cell(v: float, size: float) -> int:
+    f = math.floor(v / size) if math.isfinite(v / size) else v / size
+    if f != f:
+        return 0
+    if f >= 2.0**63:
+        return (1 << 63) - 1
+    if f <= -(2.0**63):
+        return -(1 << 63)
+    return int(f)
+
+
+def fnv_pick(fractions: dict, point, size: float):
+    """The reference cell pick: 24-byte FNV-1a over the cell indices."""
+    items = [(k, float(v)) for k, v in sorted(fractions.items(), key=lambda kv: kv[0].encode())
+             if isinstance(v, (int, float)) and not isinstance(v, bool)]
+    total = 0.0
+    for _, f in items:
+        total += f
+    h = 0xCBF29CE484222325
+    for b in struct.pack("<qqq", *(cell(c, size) for c in point)):
+        h = ((h ^ b) * 0x100000001B3) & MASK
+    u = min(float(h) * 2.0**-64, 1.0)
+    t = total * u
+    s = 0.0
+    for name, f in items:
+        s += f
+        if s >= t:
+            return name
+    return items[-1][0]
+
+
+DUPLEX = {
+    "phase_model": "voronoi",
+    "phase_volume_fractions": {"a": 1, "b": 3},
+    "phase_properties": {"a": {"density": 1000}, "b": {"density": 5000.5}},
+    "density": -1,
+}
+
+
+@pytest.fixture
+def pkg(make_package):
+    return make_package({
+        "alloy/duplex.json": DUPLEX,
+        "alloy/steel.json": {"density": 7850, "label": "x", "phase_model": "homogeneous"},
+        "alloy/odd.json": {"density": 2.5, "phase_model": 7},
+        "alloy/other.json": {"density": 3, "phase_model": "unregistered",
+                             "phase_volume_fractions": {"a": 1}},
+        "alloy/zero.json": {"phase_model": "voronoi", "phase_volume_fractions": {"a": 0, "b": 0},
+                            "phase_properties": {"a": {"density": 1}}, "density": 42},
+        "alloy/noprops.json": {"phase_model": "voronoi", "phase_volume_fractions": {"a": 1}},
+        "alloy/neg.json": {"phase_model": "voronoi", "phase_volume_fractions": {"a": 2, "b": -1, "c": 1},
+                           "phase_properties": {"a": {"v": 1}, "b": {"v": 2}, "c": {"v": 3}}},
+        "alloy/gaps.json": {"phase_model": "voronoi", "phase_volume_fractions": {"a": 1, "b": 1},
+                            "phase_properties": {"a": {"v": 1}, "b": "x"}},
+    })
+
+
+def test_direct_read_and_unregistered_models(pkg):
+    got = pkg.eval("""(
+        core.py_sample('steel', 'density'),
+        core.py_sample('steel', 'density', (1.0, 2.0, 3.0), 0.001),
+        core.py_sample('odd', 'density', (0, 0, 0)),
+        core.py_sample('other', 'density', None, None),
+    )""")
+    assert got == (7850.0, 7850.0, 2.5, 3.0)
+    with pytest.raises(CoreError) as e:
+        pkg.eval("core.py_sample('steel', 'label')")
+    assert (e.value.name, e.value.arg) == ("KeyError", "sample: property 'label' missing or non-numeric")
+
+
+def test_voronoi_average_and_scales(pkg):
+    avg = (1 * 1000 + 3 * 5000.5) / 4
+    got = pkg.eval("""(
+        core.py_sample('duplex', 'density'),
+        core.py_sample('duplex', 'density', (0.1, 0.2, 0.3), 0.01),
+        core.py_sample('duplex', 'density', (0.1, 0.2, 0.3), float('inf')) ,
+    )""")
+    assert got[0] == avg and got[1] == avg
+    # an infinite scale is not a usable cell: 1 mm cells
+    p = (0.1, 0.2, 0.3)
+    assert got[2] == {"a": 1000.0, "b": 5000.5}[fnv_pick(DUPLEX["phase_volume_fractions"], p, 0.001)]
+
+
+def test_voronoi_points_follow_the_reference_pick(pkg):
+    pts = [(i * 0.00037 - 0.005, i * 0.00113 - 0.01, (i * 7 % 13) * 0.0009 - 0.004) for i in range(300)]
+    scales = [None, 0.005, -1.0, 0.0, float("nan")]
+    expr = "[core.py_sample('duplex', 'density', p, s) for s in %r for p in %r]" % (scales, pts)
+    got = pkg.eval(expr.replace("nan", "float('nan')"))
+    values = {"a": 1000.0, "b": 5000.5}
+    want = [values[fnv_pick(DUPLEX["phase_volume_fractions"], p, s if s == 0.005 else 0.001)]
+            for s in scales for p in pts]
+    assert got == want
+    share_a = sum(1 for v in got[:300] if v == 1000.0) / 300
+    assert 0.15 < share_a < 0.35
+    # two points of one 1 mm cell, and the cell boundary at zero
+    got = pkg.eval("""(
+        core.py_sample('duplex', 'density', (0.0011, 0.0021, 0.0031)),
+        core.py_sample('duplex', 'density', (0.0019, 0.0029, 0.0039)),
+    )""")
+    assert got[0] == got[1]
+    assert cell(-0.0005, 0.001) == -1 and cell(0.0005, 0.001) == 0
+
+
+def test_voronoi_failures(pkg):
+    cases = {
+        "core.py_sample('zero', 'density', (0, 0, 0))": "voronoi sample: total phase volume must be > 0",
+        "core.py_sample('noprops', 'density')": "voronoi sample: entry missing 'phase_properties' object",
+        "core.py_sample('noprops', 'density', (0, 0, 0))": "voronoi sample: entry missing 'phase_properties' object",
+        "core.py_sample('duplex', 'hardness', (0, 0, 0), 0.5)": "voronoi sample: phase 'a' missing numeric 'hardness'",
+        "core.py_sample('gaps', 'v')": "voronoi sample: no properties for phase 'b'",
+        "core.py_sample('nobody', 'v')": "sample::lookup_entry: no datasheet found for 'nobody'",
+    }
+    for expr, message in cases.items():
+        with pytest.raises(CoreError) as e:
+            pkg.eval(expr)
+        assert (e.value.name, e.value.arg) == ("KeyError", message), expr
+    # the average path of a zero-total entry falls back to the top-level value
+    assert pkg.eval("core.py_sample('zero', 'density')") == 42.0
+    # fractions 2, -1, 1: running sums 2, 1, 2 never let b or c win
+    got = pkg.eval("{core.py_sample('neg', 'v', (i * 0.001, 0, 0)) for i in range(200)}")
+    assert got == {1.0}
+
+
+def test_argument_checks(pkg):
+    for expr, name, text in [
+        ("core.py_sample('', '')", "PanicException", "py_sample: name must be non-empty"),
+        ("core.py_sample('steel', '')", "PanicException", "py_sample: property must be non-empty"),
+        ("core.py_sample('steel', 'density', (1, 2))", "TypeError", None),
+        ("core.py_sample('steel', 'density', None, 'x')", "TypeError", None),
+    ]:
+        with pytest.raises(CoreError) as e:
+            pkg.eval(expr)
+        assert e.value.name == name, expr
+        if text:
+            assert text in e.value.text
