@@ -172,6 +172,8 @@ def test_usage_errors_are_one_line_with_status_2(cli: Cli) -> None:
         (["optimize", "Fe", "--target", "Density_kg_m3:low"], "not a finite number"),
         (["optimize", "Fe"], "--target"),
         (["bake", "carbon steel", "Density_kg_m3", *BOX, "--grid", "0", "4", "4"], "above zero"),
+        (["bake", "carbon steel", "Density_kg_m3", *BOX, "--grid", "2", "2", "2", "--threshold",
+          "-1"], "at least zero"),
         (["backbone"], "ENTRY or --sequence"),
         (["backbone", "helix", "--sequence", "AAA"], "not both"),
     ]
@@ -193,6 +195,8 @@ def test_bad_point_sets_are_reported_in_one_line(cli: Cli) -> None:
     assert_one_line_error(cli("rmsd", "[[0, 0]]", "[[0, 0, 0]]"), 1, "expected a JSON list of [x, y, z]")
     assert_one_line_error(cli("rmsd", "[[0, 0, 0]", "[[0, 0, 0]]"), 1, "is not JSON")
     assert_one_line_error(cli("rmsd", "-", "-", stdin="[]"), 1, "only one point set")
+    # the core scores an empty set as a perfect match; the command refuses it
+    assert_one_line_error(cli("rmsd", "[]", "[[1, 2, 3]]"), 1, "cannot compare an empty point set")
     assert_one_line_error(cli("backbone", "--sequence", "AA", "--angles", "[[1, 2], [3]]"), 1,
                           "--angles must be a JSON list of [phi, psi] pairs")
 
@@ -241,6 +245,10 @@ def test_export_volumes(cli: Cli) -> None:
     assert result["files"] == ["vol/s.vtk"] and result["voxels"] == 2
     vtk = (cli.root / "vol" / "s.vtk").read_text()
     assert "DIMENSIONS 2 1 1\n" in vtk and "SCALARS Density_kg_m3 float 1\n" in vtk
+    # a property the material lacks would be a field of zeros: refused
+    assert_one_line_error(cli("export", "vtk", "carbon steel", "vol/t.vtk", *BOX, "--voxel", "0.005",
+                              "--property", "hardness"), 1, "hardness")
+    assert not (cli.root / "vol" / "t.vtk").exists()
 
     # the raw file is written without creating folders by the core; the CLI makes them
     result = cli.json("export", "sdf", "carbon steel", "raw/s.raw", "--box", "0", "0", "0",
@@ -312,8 +320,11 @@ def test_bake(cli: Cli) -> None:
                       "0.002", "0.001", "0.001", "--grid", "2", "1", "1", "--threshold", "0")
     assert result["boundary_condition"] == "periodic"
     assert [(c["n"], c["m"], c["l"]) for c in result["coefficients"]] == [(1, 0, 0)]
-    assert_one_line_error(cli("bake", "carbon steel", "Density_kg_m3", *BOX, "--grid", "2", "2",
-                              "2", "--threshold", "-1"), 1, "truncate_threshold")
+    # the core bakes an unknown material or property to zeros; the command refuses
+    assert_one_line_error(cli("bake", "carbon stele", "Density_kg_m3", *BOX, "--grid", "2", "1",
+                              "1"), 1, "no datasheet is stored under exactly 'carbon stele'")
+    assert_one_line_error(cli("bake", "carbon steel", "hardness", *BOX, "--grid", "2", "1", "1"), 1,
+                          "hardness")
 
 
 def test_optimize_is_reproducible_and_meets_its_targets(cli: Cli) -> None:
@@ -331,6 +342,11 @@ def test_optimize_is_reproducible_and_meets_its_targets(cli: Cli) -> None:
     weighted = cli.json(*args[:3], "Density_kg_m3:7800:8500:2", *args[4:])
     assert [c["score"] for c in weighted] == pytest.approx([2 * s for s in scores])
     assert cli.json("optimize", "Fe", "--target", "hardness:1", "--seed", "1") == []
+    # an element the registry lacks would silently add nothing: refused
+    assert_one_line_error(cli("optimize", "iron", "--target", "Density_kg_m3"), 1,
+                          "no datasheet is stored under exactly 'iron'")
+    assert_one_line_error(cli("optimize", "Fe", "--target", "Density_kg_m3", "--pool", "Ni", "Xx"),
+                          1, "'Xx'")
 
 
 def test_demo_writes_and_reports(cli: Cli) -> None:

@@ -157,6 +157,13 @@ def _positive(text: str) -> float:
     return value
 
 
+def _non_negative(text: str) -> float:
+    value = _finite(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"expected a number of at least zero, got '{text}'")
+    return value
+
+
 def _count(text: str) -> int:
     try:
         value = int(text)
@@ -234,6 +241,23 @@ def _check_box(args: argparse.Namespace) -> tuple[Bounds, int, str]:
     return bounds, total, f"{nx} x {ny} x {nz}"
 
 
+# The core treats some misses as values (an unknown material bakes to zeros, a
+# missing property samples as 0.0 into a volume, an unknown element simply adds
+# nothing to an alloy); on the command line they are almost always typos, so
+# they are checked before the work starts.
+
+
+def _require_entry(name: str) -> None:
+    try:
+        _call(core.py_data_sheet, name)
+    except KeyError:
+        raise CommandError(f"no datasheet is stored under exactly '{name}'") from None
+
+
+def _require_property(name: str, prop: str) -> None:
+    _call(core.py_sample, name, prop)  # KeyError names what is missing
+
+
 # ------------------------------------------------------------------ commands
 
 
@@ -268,6 +292,8 @@ def _sidecar_path(raw_path: str) -> str:
 def export_voxels(args: argparse.Namespace) -> list[str]:
     """Runs one voxel export (obj, stl, vtk, sdf) with progress on standard error; returns the files."""
     bounds, total, shape = _check_box(args)
+    for prop in getattr(args, "properties", None) or ():
+        _require_property(args.name, prop)
     _make_parent(args.out)
     _progress(args, f"exporting {args.format} of '{args.name}' ({total} voxels, {shape}) ...")
     started = time.perf_counter()
@@ -407,6 +433,9 @@ def cmd_rmsd(args: argparse.Namespace) -> int:
     stdin_used = [False]
     a = _read_points(args.a, stdin_used)
     b = _read_points(args.b, stdin_used)
+    if not a or not b:  # the core would call that a perfect match
+        raise CommandError(f"cannot compare an empty point set (A has {len(a)} points, "
+                           f"B has {len(b)})")
     _emit(_call(core.py_kabsch_rmsd, a, b))
     return 0
 
@@ -414,6 +443,8 @@ def cmd_rmsd(args: argparse.Namespace) -> int:
 def bake(args: argparse.Namespace) -> FourierBake:
     bounds = _bounds(args)
     nx, ny, nz = args.grid
+    _require_entry(args.name)
+    _require_property(args.name, args.property)
     _progress(args, f"baking {args.property} of '{args.name}' on a {nx} x {ny} x {nz} grid ...")
     started = time.perf_counter()
     result = _call(core.py_bake_fourier, args.name, args.property, bounds, (nx, ny, nz),
@@ -429,6 +460,8 @@ def cmd_bake(args: argparse.Namespace) -> int:
 
 
 def optimize(args: argparse.Namespace) -> list[AlloyCandidate]:
+    for element in [args.base, *(args.pool or ())]:
+        _require_entry(element)
     return _call(core.py_optimize_alloy, args.targets, args.base, args.pool, args.candidates,
                  args.top, args.seed)
 
@@ -484,13 +517,22 @@ def cmd_demo(args: argparse.Namespace) -> int:
     print(f"  wrote {bake_path}")
 
     target: AlloyTarget = {"property": DEMO_PROPERTY, "min_value": 7800.0, "max_value": 8000.0}
-    candidates = optimize(ns(targets=[target], base="Fe", pool=None, candidates=1000, top=3, seed=0))
+    candidates = optimize(ns(targets=[target], base="Fe", pool=None, candidates=1000, top=10,
+                             seed=0))
     opt_path = out / "Fe_alloy_candidates.json"
     opt_path.write_text(json.dumps(_plain(candidates), indent=2) + "\n", encoding="utf-8")
-    print(f"alloys around Fe with 7800 <= {DEMO_PROPERTY} <= 8000 (1000 draws, seed 0):")
+    print(f"alloys around Fe with 7800 <= {DEMO_PROPERTY} <= 8000 (1000 draws, seed 0), "
+          f"best first:")
     if not candidates:
         print("  no composition met the target")
-    for rank, cand in enumerate(candidates, 1):
+    shown: list[dict[str, float]] = []
+    for cand in candidates:
+        if len(shown) == 3:
+            break
+        if cand["composition"] in shown:  # drawn twice (pure Fe, say): show it once
+            continue
+        shown.append(cand["composition"])
+        rank = len(shown)
         parts = sorted(cand["composition"].items(), key=lambda kv: -kv[1])
         mix = ", ".join(f"{el} {frac:.3f}" for el, frac in parts)
         estimate = cand["estimated_properties"].get(DEMO_PROPERTY, float("nan"))
@@ -719,7 +761,7 @@ example:
     _box_options(p, voxel=False)
     p.add_argument("--grid", nargs=3, type=_positive_count, required=True,
                    metavar=("NX", "NY", "NZ"), help="samples along x, y and z")
-    p.add_argument("--threshold", type=_finite, default=0.01, metavar="T",
+    p.add_argument("--threshold", type=_non_negative, default=0.01, metavar="T",
                    help="keep coefficients of at least T times the strongest (default %(default)s)")
     _quiet_option(p)
     p.set_defaults(run=cmd_bake)
