@@ -3,13 +3,16 @@
 The native core :mod:`lumivarex._lumivarex_core` loads every datasheet shipped
 under ``lumivarex/data/active/`` at import and offers lookups, spatial
 sampling, voxel and mesh exports, shader sources, protein geometry, a Fourier
-bake and an alloy optimiser.
+bake and an alloy optimiser. The shapes of the dicts it takes and returns are
+described in :mod:`lumivarex.records`; ``python -m lumivarex --help`` shows the
+command line.
 """
 
 from __future__ import annotations
 
-__all__ = ["core", "__version__"]
+__all__ = ["core", "PanicException", "__version__"]
 
 from . import _lumivarex_core as core  # noqa: E402
+from ._lumivarex_core import PanicException  # noqa: E402
 
-__version__ = core.__version__
+__version__: str = core.__version__

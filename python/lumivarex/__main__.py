@@ -1,0 +1,5 @@
+"""``python -m lumivarex``: the command line."""
+
+from lumivarex.cli import main
+
+raise SystemExit(main())

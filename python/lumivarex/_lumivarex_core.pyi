@@ -1,0 +1,180 @@
+"""`lumivarex._lumivarex_core` module entry point.
+
+On import, resolves the `lumivarex/data/active/` data path from the
+installed Python package and eagerly loads all datasheets into the
+in-memory registry.
+"""
+
+from collections.abc import Sequence
+from typing import Literal
+
+from lumivarex.records import (
+    AlloyCandidate,
+    AlloyTarget,
+    BackboneAtom,
+    Bounds,
+    FourierBake,
+    Json,
+    Point3,
+)
+
+__all__ = [
+    "py_get",
+    "py_save",
+    "py_sample",
+    "py_data_sheet",
+    "py_list_tiers",
+    "py_export_glsl",
+    "py_kabsch_rmsd",
+    "py_build_backbone",
+    "py_build_backbone_from_entry",
+    "py_ramachandran_region",
+    "py_optimize_alloy",
+    "py_export_hlsl",
+    "py_export_sdf_raw",
+    "py_export_vtk_legacy",
+    "py_export_stl",
+    "py_export_obj",
+    "py_bake_fourier",
+    "is_rust_backend",
+    "version_rust",
+    "__version__",
+]
+
+__version__: str
+
+class PanicException(BaseException):
+    """A broken precondition of a call (an empty required name, an implausible
+    formula count, ...). Derives from BaseException, so ``except Exception``
+    does not catch it."""
+
+# registry
+def py_get(spec: str, scope_str: str | None = None) -> Json:
+    """Find a datasheet by name, symbol, alias (any case) or braces formula such
+    as ``"{Fe=3, C=1}"``; ``scope_str`` limits the search to one tier.
+    Raises KeyError when nothing matches."""
+
+def py_save(name: str, data_json: str, tier_str: str) -> Json | None:
+    """Store a JSON document under ``name`` in a tier (in memory only); returns
+    the entry it displaced, or None. Raises ValueError for bad JSON or an
+    unknown tier."""
+
+def py_sample(
+    name: str,
+    property: str,
+    at: Point3 | None = None,
+    scale_m: float | None = None,
+) -> float:
+    """The value of ``property`` of entry ``name`` at point ``at`` seen at length
+    scale ``scale_m`` (metres). Raises KeyError."""
+
+def py_data_sheet(name: str) -> Json:
+    """The whole entry stored under exactly ``name``. Raises KeyError."""
+
+def py_list_tiers() -> list[str]:
+    """The names of the twelve tiers, in no particular order."""
+
+# shaders
+def py_export_glsl(
+    name: str,
+    include_density: bool = True,
+    include_ior: bool = True,
+    include_sss: bool = True,
+    include_caustic: bool = True,
+) -> str:
+    """GLSL source of a function returning the material's bulk constants.
+    Raises ValueError when the entry is unknown."""
+
+def py_export_hlsl(name: str, out_path: str, properties: Sequence[str] | None = None) -> str:
+    """Write an HLSL shader for the material; returns ``out_path``. Raises RuntimeError."""
+
+# protein geometry
+def py_kabsch_rmsd(a: Sequence[Sequence[float]], b: Sequence[Sequence[float]]) -> float:
+    """RMSD (ångström) of two N x 3 point sets after the best proper superposition.
+    Raises ValueError."""
+
+def py_build_backbone(sequence: str, phi_psi_deg: Sequence[tuple[float, float]]) -> list[BackboneAtom]:
+    """N, CA and C atoms of every residue from one-letter codes and (phi, psi) in degrees."""
+
+def py_build_backbone_from_entry(entry_name: str) -> list[BackboneAtom]:
+    """The backbone of a protein datasheet's "residues". Raises KeyError."""
+
+def py_ramachandran_region(
+    phi_deg: float, psi_deg: float
+) -> Literal["alpha_helix", "beta_sheet", "left_alpha", "polyproline_ii", "other"]:
+    """The Ramachandran region of a (phi, psi) pair in degrees."""
+
+# alloy optimiser
+def py_optimize_alloy(
+    targets: Sequence[AlloyTarget],
+    base: str,
+    alloying_pool: Sequence[str] | None = None,
+    n_candidates: int = 1000,
+    top_k: int = 5,
+    seed: int | None = None,
+) -> list[AlloyCandidate]:
+    """Random compositions around ``base`` that meet every target, best first.
+    Raises ValueError."""
+
+# volume exports
+def py_export_sdf_raw(
+    name: str,
+    out_path: str,
+    bounds: Bounds,
+    voxel_size: float,
+    scale_m: float | None = None,
+    mode: str = "phase",
+) -> str:
+    """Write a raw float32 voxel volume and its JSON sidecar; returns ``out_path``.
+    Raises RuntimeError."""
+
+def py_export_vtk_legacy(
+    name: str,
+    out_path: str,
+    bounds: Bounds,
+    voxel_size: float,
+    properties: Sequence[str] | None = None,
+    scale_m: float | None = None,
+) -> str:
+    """Write an ASCII VTK structured-points volume; returns ``out_path``.
+    Raises RuntimeError."""
+
+# surface exports
+def py_export_stl(
+    name: str,
+    out_path: str,
+    bounds: Bounds,
+    voxel_size: float,
+    scale_m: float | None = None,
+    binary: bool = True,
+) -> str:
+    """Write the phase-boundary surface as binary or ASCII STL; returns ``out_path``.
+    Raises RuntimeError."""
+
+def py_export_obj(
+    name: str,
+    obj_path: str,
+    bounds: Bounds,
+    voxel_size: float,
+    scale_m: float | None = None,
+) -> tuple[str, str]:
+    """Write the phase-boundary surface as OBJ with an MTL library; returns
+    ``(obj_path, mtl_path)``. Raises RuntimeError."""
+
+# Fourier bake
+def py_bake_fourier(
+    entry_name: str,
+    property: str,
+    bounds: Bounds,
+    grid_size: tuple[int, int, int],
+    truncate_threshold: float = 0.01,
+) -> FourierBake:
+    """Mean and truncated Fourier coefficients of a property over a box.
+    Raises ValueError."""
+
+# backend probes
+def is_rust_backend() -> Literal[True]:
+    """Always True: the native backend is loaded."""
+
+def version_rust() -> str:
+    """The version of the native library."""

@@ -1,0 +1,83 @@
+"""Shapes of the dicts that the native core takes and returns.
+
+These are plain :class:`typing.TypedDict` classes: at run time they are
+ordinary dicts, so they serve type checkers and editors and cost nothing.
+"""
+
+from __future__ import annotations
+
+from typing import Any, Tuple, TypedDict
+
+__all__ = [
+    "Json",
+    "Point3",
+    "Bounds",
+    "BackboneAtom",
+    "FourierCoefficient",
+    "FourierBake",
+    "AlloyTarget",
+    "AlloyCandidate",
+]
+
+#: A decoded datasheet value: normally a dict, but any JSON value may be stored.
+Json = Any
+
+#: A point in metres, (x, y, z).
+Point3 = Tuple[float, float, float]
+
+#: An export box in metres: ((xmin, ymin, zmin), (xmax, ymax, zmax)).
+Bounds = Tuple[Point3, Point3]
+
+
+class BackboneAtom(TypedDict):
+    """One backbone atom: "N", "CA" or "C" of residue ``res_idx``, in ångström."""
+
+    name: str
+    res_idx: int
+    x: float
+    y: float
+    z: float
+
+
+class FourierCoefficient(TypedDict):
+    """One retained coefficient of a Fourier bake; ``phase`` is in radians."""
+
+    n: int
+    m: int
+    l: int  # noqa: E741 - the frequency index along z
+    amplitude: float
+    phase: float
+
+
+class FourierBake(TypedDict):
+    """The result of a Fourier bake: mean value plus the retained coefficients."""
+
+    property_name: str
+    base_value: float
+    domain_size_m: list[float]
+    coefficients: list[FourierCoefficient]
+    boundary_condition: str
+
+
+class _AlloyTargetRequired(TypedDict):
+    property: str
+
+
+class AlloyTarget(_AlloyTargetRequired, total=False):
+    """One optimiser target: a property that must lie between optional bounds.
+
+    ``weight`` (default 1.0) multiplies how far inside its window a candidate
+    lies when candidates are ranked.
+    """
+
+    min_value: float | None
+    max_value: float | None
+    weight: float
+
+
+class AlloyCandidate(TypedDict):
+    """One composition that met every target, with its estimate and score."""
+
+    composition: dict[str, float]
+    estimated_properties: dict[str, float]
+    score: float

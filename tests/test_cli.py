@@ -1,0 +1,366 @@
+"""The command line, run as `python -m lumivarex` against a throw-away package.
+
+Commands whose core function is not built yet are skipped at run time (the
+core then raises NotImplementedError, which the command line reports as an
+error), so these tests start to run as soon as the function lands.
+"""
+
+from __future__ import annotations
+
+import json
+import shutil
+import struct
+import subprocess
+import sys
+import tomllib
+from pathlib import Path
+from typing import Any
+
+import pytest
+
+import lumivarex.cli as cli_module
+
+PACKAGE_DIR = Path(cli_module.__file__).parent
+REPO = Path(__file__).resolve().parent.parent
+
+STEEL = {
+    "phase_model": "voronoi",
+    "phase_volume_fractions": {"ferrite": 0.87, "cementite": 0.13},
+    "phase_properties": {
+        "ferrite": {"Density_kg_m3": 7874.0},
+        "cementite": {"Density_kg_m3": 7694.0},
+    },
+    "Density_kg_m3": 7850,
+}
+
+DATASHEETS = {
+    "atom/Fe.json": {"Symbol": "Fe", "Aliases": ["iron"], "atomic_mass_u": 55.845,
+                     "Properties": {"Density_kg_m3": 7874, "atomic_number": 26}},
+    "atom/Ni.json": {"Symbol": "Ni", "Aliases": ["nickel"], "Properties": {"Density_kg_m3": 8908}},
+    "atom/Cr.json": {"Symbol": "Cr", "Aliases": ["chromium"], "Properties": {"Density_kg_m3": 7190}},
+    "atom/Mo.json": {"Symbol": "Mo", "Aliases": ["molybdenum"], "Properties": {"Density_kg_m3": 10280}},
+    "atom/Si.json": {"Symbol": "Si", "Aliases": ["silicon"], "Properties": {"Density_kg_m3": 2330}},
+    "molecule/water.json": {"Aliases": ["H2O"], "IOR": 1.333, "Density_kg_m3": 998.2},
+    "alloy/carbon steel.json": STEEL,
+    "protein/helix.json": {"residues": [{"residue": "A", "phi": -57, "psi": -47}] * 6},
+}
+
+NOT_BUILT = "is not available in this build yet"
+
+
+class Cli:
+    """A throw-away package holding the command line, the built core and DATASHEETS."""
+
+    def __init__(self, pkg: Any) -> None:
+        self.pkg = pkg
+        self.root: Path = pkg.root
+        for name in ("__init__.py", "__main__.py", "cli.py", "records.py"):
+            shutil.copy2(PACKAGE_DIR / name, pkg.pkg / name)
+
+    def __call__(self, *args: str, stdin: str | None = None) -> subprocess.CompletedProcess[str]:
+        return subprocess.run([sys.executable, "-m", "lumivarex", *args], env=self.pkg.env(),
+                              cwd=self.root, input=stdin, capture_output=True, text=True,
+                              timeout=300)
+
+    def ok(self, *args: str, stdin: str | None = None) -> subprocess.CompletedProcess[str]:
+        """Runs a command that must succeed; skips while its core function is a stub."""
+        proc = self(*args, stdin=stdin)
+        if proc.returncode != 0 and NOT_BUILT in proc.stderr:
+            pytest.skip(proc.stderr.strip())
+        assert proc.returncode == 0, proc.stderr
+        assert "Traceback" not in proc.stderr
+        return proc
+
+    def json(self, *args: str, stdin: str | None = None) -> Any:
+        return json.loads(self.ok(*args, stdin=stdin).stdout)
+
+
+@pytest.fixture
+def cli(make_package: Any) -> Cli:
+    return Cli(make_package(DATASHEETS, init=None))
+
+
+def assert_one_line_error(proc: subprocess.CompletedProcess[str], status: int, text: str) -> None:
+    assert proc.returncode == status, (proc.returncode, proc.stderr)
+    lines = proc.stderr.splitlines()
+    assert len(lines) == 1, proc.stderr
+    assert lines[0].startswith("lumivarex: error: "), lines[0]
+    assert text in lines[0], lines[0]
+    assert proc.stdout == ""
+
+
+BOX = ["--box", "0", "0", "0", "0.01", "0.01", "0.01"]
+
+
+# ------------------------------------------------------------------ entry points
+
+
+def test_console_script_and_module_run_the_same_main(cli: Cli) -> None:
+    scripts = tomllib.loads((REPO / "pyproject.toml").read_text())["project"]["scripts"]
+    assert scripts["lumivarex"] == "lumivarex.cli:main"
+    assert callable(cli_module.main)
+    proc = cli.ok("--version")
+    assert proc.stdout.strip() == "lumivarex 2.0.2"
+
+
+def test_help_shows_examples_for_every_command(cli: Cli) -> None:
+    top = cli.ok("--help").stdout
+    assert "examples:" in top
+    assert "lumivarex get iron" in top
+    assert ('lumivarex export stl "carbon steel" out/steel.stl --box 0 0 0 0.01 0.01 0.01 '
+            "--voxel 0.0005") in top
+    for command in ("get", "tiers", "sample", "export", "backbone", "region", "rmsd", "bake",
+                    "optimize", "demo"):
+        assert command in top
+        assert "example" in cli.ok(command, "--help").stdout, command
+    for fmt in ("obj", "stl", "vtk", "sdf", "hlsl", "glsl"):
+        text = cli.ok("export", fmt, "--help").stdout
+        assert f"lumivarex export {fmt} " in text, fmt
+
+
+# ------------------------------------------------------------------ registry
+
+
+def test_get_finds_by_alias_symbol_formula_and_exact_name(cli: Cli) -> None:
+    iron = cli.json("get", "iron")
+    assert iron["Symbol"] == "Fe"
+    assert iron["Properties"]["Density_kg_m3"] == 7874
+    assert cli.json("get", "FE", "--tier", "atoms") == iron
+    assert cli.json("get", "{Fe=2}")["atomic_mass_u"] == pytest.approx(111.69)
+    assert cli.json("get", "carbon steel", "--exact") == STEEL
+    # --exact takes the name as stored: aliases do not count
+    assert_one_line_error(cli("get", "iron", "--exact"), 1,
+                          "sample::lookup_entry: no datasheet found for 'iron'")
+
+
+def test_tiers_are_listed_in_canonical_order(cli: Cli) -> None:
+    assert cli.json("tiers") == list(cli_module.TIER_ORDER)
+
+
+def test_unicode_values_print_as_utf8_json(make_package: Any) -> None:
+    cli = Cli(make_package({"biomaterial/collagen.json": {"Aliases": ["Kollagen α"], "n": 1}},
+                           init=None))
+    proc = cli.ok("get", "kollagen α")
+    assert "Kollagen α" in proc.stdout
+    assert json.loads(proc.stdout)["n"] == 1
+
+
+# ------------------------------------------------------------------ errors
+
+
+def test_core_errors_are_one_line_without_traceback(cli: Cli) -> None:
+    assert_one_line_error(cli("get", "unobtainium"), 1, "lumivarex: error: unknown name: unobtainium")
+    # broken preconditions: the core's own diagnostic line is held back
+    assert_one_line_error(cli("get", ""), 1, "py_get: spec must be non-empty")
+    assert_one_line_error(cli("get", "{Fe=1001}"), 1, "resolve_formula: implausibly large count")
+    assert_one_line_error(cli("get", "{Fe=x}"), 1, "formula count 'x' is not a non-negative integer")
+
+
+def test_usage_errors_are_one_line_with_status_2(cli: Cli) -> None:
+    cases = [
+        (["frobnicate"], "invalid choice: 'frobnicate'"),
+        (["get"], "the following arguments are required: NAME"),
+        (["get", "Fe", "--tier", "atom", "--exact"], "not allowed with argument"),
+        (["export", "stl", "carbon steel", "out/a.stl", "--voxel", "0.001"], "--box"),
+        (["export", "stl", "carbon steel", "out/a.stl", *BOX, "--voxel", "0"], "above zero"),
+        (["export", "stl", "carbon steel", "out/a.stl", *BOX, "--voxel", "nan"], "finite"),
+        (["export", "stl", "carbon steel", "out/a.stl", "--box", "0", "0", "0", "1", "1", "x",
+          "--voxel", "0.1"], "expected a number, got 'x'"),
+        (["export", "sdf", "carbon steel", "out/a.raw", *BOX, "--voxel", "0.001", "--mode", "dist"],
+         "invalid choice: 'dist'"),
+        (["optimize", "Fe", "--target", "Density_kg_m3:8000:7800"], "above its maximum"),
+        (["optimize", "Fe", "--target", "Density_kg_m3:low"], "not a finite number"),
+        (["optimize", "Fe"], "--target"),
+        (["bake", "carbon steel", "Density_kg_m3", *BOX, "--grid", "0", "4", "4"], "above zero"),
+        (["bake", "carbon steel", "Density_kg_m3", *BOX, "--grid", "2", "2", "2", "--threshold",
+          "-1"], "at least zero"),
+        (["backbone"], "ENTRY or --sequence"),
+        (["backbone", "helix", "--sequence", "AAA"], "not both"),
+    ]
+    for args, text in cases:
+        proc = cli(*args)
+        assert_one_line_error(proc, 2, text)
+        assert "--help" in proc.stderr, args
+
+
+def test_oversized_box_is_refused_before_any_work(cli: Cli) -> None:
+    proc = cli("export", "stl", "carbon steel", "out/big.stl", *BOX, "--voxel", "0.00001")
+    assert_one_line_error(proc, 1, "1000000000 voxels (1000 x 1000 x 1000)")
+    assert "--max-voxels" in proc.stderr
+    assert not (cli.root / "out").exists()
+
+
+def test_bad_point_sets_are_reported_in_one_line(cli: Cli) -> None:
+    assert_one_line_error(cli("rmsd", "missing.json", "[[0, 0, 0]]"), 1, "cannot read 'missing.json'")
+    assert_one_line_error(cli("rmsd", "[[0, 0]]", "[[0, 0, 0]]"), 1, "expected a JSON list of [x, y, z]")
+    assert_one_line_error(cli("rmsd", "[[0, 0, 0]", "[[0, 0, 0]]"), 1, "is not JSON")
+    assert_one_line_error(cli("rmsd", "-", "-", stdin="[]"), 1, "only one point set")
+    # the core scores an empty set as a perfect match; the command refuses it
+    assert_one_line_error(cli("rmsd", "[]", "[[1, 2, 3]]"), 1, "cannot compare an empty point set")
+    assert_one_line_error(cli("backbone", "--sequence", "AA", "--angles", "[[1, 2], [3]]"), 1,
+                          "--angles must be a JSON list of [phi, psi] pairs")
+
+
+def test_unwritable_output_folder_is_one_line(cli: Cli) -> None:
+    (cli.root / "blocker").write_text("a file, not a folder")
+    proc = cli("export", "stl", "carbon steel", "blocker/sub/a.stl", *BOX, "--voxel", "0.001")
+    assert_one_line_error(proc, 1, "cannot create the folder for 'blocker/sub/a.stl'")
+
+
+# ------------------------------------------------------------------ exports
+
+
+def test_export_stl_as_in_the_readme_creates_its_folder(cli: Cli) -> None:
+    # Binary STL is written without creating folders by the core; the command
+    # line creates out/ so the documented command works on a fresh checkout.
+    proc = cli.ok("export", "stl", "carbon steel", "out/steel.stl", *BOX, "--voxel", "0.0005")
+    result = json.loads(proc.stdout)
+    assert result == {"format": "stl", "name": "carbon steel", "files": ["out/steel.stl"],
+                      "voxels": 8000}
+    data = (cli.root / "out" / "steel.stl").read_bytes()
+    (count,) = struct.unpack_from("<I", data, 80)
+    assert count >= 2 * 6 * 20 * 20 and len(data) == 84 + 50 * count
+    progress = proc.stderr.splitlines()
+    assert progress[0] == "exporting stl of 'carbon steel' (8000 voxels, 20 x 20 x 20) ..."
+    assert progress[-1].startswith("wrote out/steel.stl (") and progress[-1].endswith(" s)")
+
+    ascii_proc = cli.ok("export", "stl", "carbon steel", "out/a.stl", *BOX, "--voxel", "0.005",
+                        "--ascii", "--quiet")
+    assert ascii_proc.stderr == ""
+    assert (cli.root / "out" / "a.stl").read_text().startswith("solid carbon steel\n")
+
+
+def test_export_obj_reports_both_files(cli: Cli) -> None:
+    result = cli.json("export", "obj", "carbon steel", "mesh/steel.obj", *BOX, "--voxel", "0.001",
+                      "--scale", "0.002")
+    assert result["files"] == ["mesh/steel.obj", "mesh/steel.mtl"]
+    mtl = (cli.root / "mesh" / "steel.mtl").read_text()
+    assert "newmtl cementite" in mtl and "newmtl ferrite" in mtl
+    assert (cli.root / "mesh" / "steel.obj").read_text().startswith("mtllib steel.mtl\n")
+
+
+def test_export_volumes(cli: Cli) -> None:
+    result = cli.json("export", "vtk", "carbon steel", "vol/s.vtk", "--box", "0", "0", "0",
+                      "0.002", "0.001", "0.001", "--voxel", "0.001", "--property", "Density_kg_m3")
+    assert result["files"] == ["vol/s.vtk"] and result["voxels"] == 2
+    vtk = (cli.root / "vol" / "s.vtk").read_text()
+    assert "DIMENSIONS 2 1 1\n" in vtk and "SCALARS Density_kg_m3 float 1\n" in vtk
+    # a property the material lacks would be a field of zeros: refused
+    assert_one_line_error(cli("export", "vtk", "carbon steel", "vol/t.vtk", *BOX, "--voxel", "0.005",
+                              "--property", "hardness"), 1, "hardness")
+    assert not (cli.root / "vol" / "t.vtk").exists()
+
+    # the raw file is written without creating folders by the core; the CLI makes them
+    result = cli.json("export", "sdf", "carbon steel", "raw/s.raw", "--box", "0", "0", "0",
+                      "0.002", "0.001", "0.001", "--voxel", "0.001", "--mode", "occupancy")
+    assert result["files"] == ["raw/s.raw", "raw/s.json"]
+    assert (cli.root / "raw" / "s.raw").read_bytes() == struct.pack("<2f", 1.0, 1.0)
+    assert json.loads((cli.root / "raw" / "s.json").read_text())["shape_xyz"] == [2, 1, 1]
+
+
+def test_export_shaders(cli: Cli) -> None:
+    source = cli.ok("export", "glsl", "water").stdout
+    assert "SampleMaterial_water" in source and "998.200000" in source and "1.333000" in source
+    assert "998.200000" not in cli.ok("export", "glsl", "water", "--no-density").stdout
+    result = cli.json("export", "glsl", "water", "sh/water.glsl")
+    assert result["files"] == ["sh/water.glsl"]
+    assert (cli.root / "sh" / "water.glsl").read_text() == source
+
+    result = cli.json("export", "hlsl", "water", "sh/water.hlsl", "--property", "IOR")
+    assert result["files"] == ["sh/water.hlsl"]
+    assert "\ts.IOR = 1.333000f;\n" in (cli.root / "sh" / "water.hlsl").read_text()
+
+
+def test_export_of_an_unknown_material_is_one_line(cli: Cli) -> None:
+    proc = cli("export", "obj", "adamantium", "out/a.obj", *BOX, "--voxel", "0.001")
+    if NOT_BUILT in proc.stderr:
+        pytest.skip(proc.stderr.strip())
+    assert proc.returncode == 1
+    assert proc.stderr.splitlines()[-1] == (
+        "lumivarex: error: sample::lookup_entry: no datasheet found for 'adamantium'")
+
+
+# ------------------------------------------------------------------ computing commands
+
+
+def test_sample(cli: Cli) -> None:
+    assert cli.json("sample", "carbon steel", "Density_kg_m3", "--at", "0", "0", "0",
+                    "--scale", "0.01") == pytest.approx(0.87 * 7874 + 0.13 * 7694)
+    value = cli.json("sample", "carbon steel", "Density_kg_m3", "--at", "0.0004", "0", "0",
+                     "--scale", "0.001")
+    assert value in (7874.0, 7694.0)
+    assert_one_line_error(cli("sample", "carbon steel", "hardness"), 1, "hardness")
+
+
+def test_backbone_region_and_rmsd(cli: Cli) -> None:
+    from_entry = cli.json("backbone", "helix")
+    assert len(from_entry) == 18 and from_entry[0] == {"name": "N", "res_idx": 0, "x": 0.0,
+                                                       "y": 0.0, "z": 0.0}
+    # the default angles are the helix's, so the two chains coincide
+    from_sequence = cli.json("backbone", "--sequence", "AAAAAA")
+    assert from_sequence == from_entry
+    explicit = cli.json("backbone", "--sequence", "AA", "--angles", "[[-57, -47], [-57, -47]]")
+    assert explicit == from_entry[:6]
+
+    assert cli.json("region", "-57", "-47") == "alpha_helix"
+    assert cli.json("region", "-120", "130") == "beta_sheet"
+
+    (cli.root / "helix.json").write_text(json.dumps(from_entry))
+    strand = cli.ok("backbone", "--sequence", "AAAAAA", "--phi", "-120", "--psi", "130").stdout
+    assert cli.json("rmsd", "helix.json", "helix.json") == pytest.approx(0.0, abs=1e-9)
+    assert cli.json("rmsd", "helix.json", "-", stdin=strand) > 1.0
+    assert cli.json("rmsd", "[[0,0,0],[1,0,0],[0,2,0]]", "[[5,5,5],[5,6,5],[3,5,5]]") == \
+        pytest.approx(0.0, abs=1e-9)
+    assert_one_line_error(cli("rmsd", "[[0,0,0]]", "[[0,0,0],[1,1,1]]"), 1,
+                          "a and b must have same length")
+
+
+def test_bake(cli: Cli) -> None:
+    result = cli.json("bake", "carbon steel", "Density_kg_m3", "--box", "0", "0", "0",
+                      "0.002", "0.001", "0.001", "--grid", "2", "1", "1", "--threshold", "0")
+    assert result["boundary_condition"] == "periodic"
+    assert [(c["n"], c["m"], c["l"]) for c in result["coefficients"]] == [(1, 0, 0)]
+    # the core bakes an unknown material or property to zeros; the command refuses
+    assert_one_line_error(cli("bake", "carbon stele", "Density_kg_m3", *BOX, "--grid", "2", "1",
+                              "1"), 1, "no datasheet is stored under exactly 'carbon stele'")
+    assert_one_line_error(cli("bake", "carbon steel", "hardness", *BOX, "--grid", "2", "1", "1"), 1,
+                          "hardness")
+
+
+def test_optimize_is_reproducible_and_meets_its_targets(cli: Cli) -> None:
+    args = ["optimize", "Fe", "--target", "Density_kg_m3:7800:8500", "--pool", "Ni", "Cr", "Mo",
+            "Si", "--candidates", "300", "--top", "4", "--seed", "7"]
+    first = cli.json(*args)
+    assert first == cli.json(*args)
+    assert 0 < len(first) <= 4
+    for cand in first:
+        assert set(cand) == {"composition", "estimated_properties", "score"}
+        assert 7800 <= cand["estimated_properties"]["Density_kg_m3"] <= 8500
+    scores = [c["score"] for c in first]
+    assert scores == sorted(scores, reverse=True)
+    # a weight scales the score; a target on a property nobody has keeps nothing
+    weighted = cli.json(*args[:3], "Density_kg_m3:7800:8500:2", *args[4:])
+    assert [c["score"] for c in weighted] == pytest.approx([2 * s for s in scores])
+    assert cli.json("optimize", "Fe", "--target", "hardness:1", "--seed", "1") == []
+    # an element the registry lacks would silently add nothing: refused
+    assert_one_line_error(cli("optimize", "iron", "--target", "Density_kg_m3"), 1,
+                          "no datasheet is stored under exactly 'iron'")
+    assert_one_line_error(cli("optimize", "Fe", "--target", "Density_kg_m3", "--pool", "Ni", "Xx"),
+                          1, "'Xx'")
+
+
+def test_demo_writes_and_reports(cli: Cli) -> None:
+    proc = cli.ok("demo", "--out", "demo-out")
+    folder = cli.root / "demo-out"
+    written = sorted(p.name for p in folder.iterdir())
+    assert written == ["Fe_alloy_candidates.json", "carbon_steel.mtl", "carbon_steel.obj",
+                       "carbon_steel.stl", "carbon_steel_Density_kg_m3_fourier.json"]
+    for name in written:
+        assert f"demo-out/{name}" in proc.stdout, name
+    bake = json.loads((folder / "carbon_steel_Density_kg_m3_fourier.json").read_text())
+    assert 7694 <= bake["base_value"] <= 7874
+    # the fine box resolves the two phases, so the field is not flat
+    assert bake["coefficients"] and max(c["amplitude"] for c in bake["coefficients"]) > 1.0
+    candidates = json.loads((folder / "Fe_alloy_candidates.json").read_text())
+    assert all(7800 <= c["estimated_properties"]["Density_kg_m3"] <= 8000 for c in candidates)
+    assert "exporting obj of 'carbon steel'" in proc.stderr
