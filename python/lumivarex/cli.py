@@ -712,7 +712,7 @@ Give a protein datasheet, or a sequence of one-letter codes with its angles:
 on every residue (default -57, -47: an alpha helix).
 
 examples:
-  lumivarex backbone "alpha helix"
+  lumivarex backbone "ideal alpha helix"
   lumivarex backbone --sequence AAAAAAAA
   lumivarex backbone --sequence GAV --angles "[[-60, -45], [-120, 130], [-75, 145]]"
   lumivarex backbone --sequence PPPP --phi -75 --psi 145 > ppii.json
