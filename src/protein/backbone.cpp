@@ -1,9 +1,9 @@
 // Backbone placement by the natural extension reference frame.
+#include <cmath>
+
 #include "core/error.hpp"
 #include "core/text.hpp"
 #include "protein/protein.hpp"
-
-#include <cmath>
 
 namespace lvx::protein {
 namespace {
@@ -45,23 +45,20 @@ struct Bond {
   }
 };
 
-Vec3 place(const Vec3& a, const Vec3& b, const Vec3& c, const Bond& bond, double torsion) {
+// The torsion enters as its cosine and sine.
+Vec3 place(const Vec3& a, const Vec3& b, const Vec3& c, const Bond& bond, double cos_t, double sin_t) {
   const Vec3 bc = unit(sub(c, b));
   const Vec3 nv = unit(cross(sub(b, a), bc));
   const Vec3 mv = cross(nv, bc);
   const double along = bond.axial;
-  const double across_m = bond.radial * std::cos(torsion);
-  const double across_n = bond.radial * std::sin(torsion);
+  const double across_m = bond.radial * cos_t;
+  const double across_n = bond.radial * sin_t;
   Vec3 d;
   for (int k = 0; k < 3; ++k) d[k] = c[k] + along * bc[k] + across_m * mv[k] + across_n * nv[k];
   return d;
 }
 
 }  // namespace
-
-Vec3 place_atom(const Vec3& a, const Vec3& b, const Vec3& c, double bond, double angle, double torsion) {
-  return place(a, b, c, Bond{-bond * std::cos(angle), bond * std::sin(angle)}, torsion);
-}
 
 std::vector<BackboneAtom> build_backbone(std::span<const char32_t> sequence, std::span<const AnglePair> phi_psi) {
   if (sequence.empty()) panic("build_backbone: sequence must be non-empty");
@@ -72,7 +69,9 @@ std::vector<BackboneAtom> build_backbone(std::span<const char32_t> sequence, std
   const Bond c_bond = Bond::of(kBondCaC, kAngleNCaC);   // C from N, CA
   const Bond n_bond = Bond::of(kBondCN, kAngleCaCN);    // N from CA, C
   const Bond ca_bond = Bond::of(kBondNCa, kAngleCNCa);  // CA from C, N
+  // Omega in radians is not exactly pi, so its sine is 1.2246467991473532e-16.
   const double omega = kOmega * kDegToRad;
+  const double cos_omega = std::cos(omega), sin_omega = std::sin(omega);
 
   std::vector<Vec3> pos_n(n, Vec3{}), pos_ca(n, Vec3{}), pos_c(n, Vec3{});
   pos_n[0] = {0.0, 0.0, 0.0};
@@ -82,9 +81,9 @@ std::vector<BackboneAtom> build_backbone(std::span<const char32_t> sequence, std
   for (std::size_t i = 1; i < n; ++i) {
     const double psi_prev = phi_psi[i - 1][1] * kDegToRad;
     const double phi = phi_psi[i][0] * kDegToRad;
-    pos_n[i] = place(pos_n[i - 1], pos_ca[i - 1], pos_c[i - 1], n_bond, psi_prev);
-    pos_ca[i] = place(pos_ca[i - 1], pos_c[i - 1], pos_n[i], ca_bond, omega);
-    pos_c[i] = place(pos_c[i - 1], pos_n[i], pos_ca[i], c_bond, phi);
+    pos_n[i] = place(pos_n[i - 1], pos_ca[i - 1], pos_c[i - 1], n_bond, std::cos(psi_prev), std::sin(psi_prev));
+    pos_ca[i] = place(pos_ca[i - 1], pos_c[i - 1], pos_n[i], ca_bond, cos_omega, sin_omega);
+    pos_c[i] = place(pos_c[i - 1], pos_n[i], pos_ca[i], c_bond, std::cos(phi), std::sin(phi));
   }
 
   atoms.reserve(3 * n);

@@ -1,11 +1,11 @@
 // Backbone of a protein datasheet from the registry.
+#include <string>
+
 #include "core/error.hpp"
 #include "core/json.hpp"
 #include "core/text.hpp"
 #include "loader/data_loader.hpp"
 #include "protein/protein.hpp"
-
-#include <string>
 
 namespace lvx::protein {
 namespace {

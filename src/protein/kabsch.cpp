@@ -1,12 +1,11 @@
 // Kabsch superposition RMSD.
-#include "core/error.hpp"
-#include "protein/protein.hpp"
-
 #include <Eigen/SVD>
-
 #include <cmath>
 #include <limits>
 #include <string>
+
+#include "core/error.hpp"
+#include "protein/protein.hpp"
 
 namespace lvx::protein {
 namespace {
@@ -27,25 +26,22 @@ Eigen::Vector3d centroid(const PointMatrix& m) {
 
 }  // namespace
 
-std::vector<Eigen::Vector3d> center_rows(const PointMatrix& m, const Eigen::Vector3d& c) {
-  if (m.cols() < 3) panic("center_rows: matrix must have at least 3 columns");
-  std::vector<Eigen::Vector3d> out;
-  out.reserve(static_cast<std::size_t>(m.rows()));
-  for (Eigen::Index i = 0; i < m.rows(); ++i) out.emplace_back(m(i, 0) - c[0], m(i, 1) - c[1], m(i, 2) - c[2]);
-  return out;
-}
-
 double kabsch_rmsd(const PointMatrix& a, const PointMatrix& b) {
   if (a.cols() != 3) panic("kabsch_rmsd: a must be (N, 3)");
   if (b.cols() != 3) panic("kabsch_rmsd: b must be (N, 3)");
   if (a.rows() != b.rows()) fail("kabsch_rmsd: shape mismatch (" + shape_text(a) + " vs " + shape_text(b) + ")");
   if (a.rows() == 0) fail("kabsch_rmsd: empty input");
 
-  const std::vector<Eigen::Vector3d> p = center_rows(a, centroid(a));
-  const std::vector<Eigen::Vector3d> q = center_rows(b, centroid(b));
+  // The centred rows p_i = a_i - ca and q_i = b_i - cb are formed on the fly
+  // in each pass rather than stored: the same arithmetic, without two more
+  // N x 3 copies.
+  const Eigen::Vector3d ca = centroid(a), cb = centroid(b);
+  const Eigen::Index n = a.rows();
+  auto p_row = [&](Eigen::Index i) { return Eigen::Vector3d(a(i, 0) - ca[0], a(i, 1) - ca[1], a(i, 2) - ca[2]); };
+  auto q_row = [&](Eigen::Index i) { return Eigen::Vector3d(b(i, 0) - cb[0], b(i, 1) - cb[1], b(i, 2) - cb[2]); };
 
   Eigen::Matrix3d h = Eigen::Matrix3d::Zero();
-  for (std::size_t i = 0; i < p.size(); ++i) h.noalias() += q[i] * p[i].transpose();
+  for (Eigen::Index i = 0; i < n; ++i) h.noalias() += q_row(i) * p_row(i).transpose();
 
   // Non-finite coordinates carry into H; there is no meaningful rotation to
   // find, so answer NaN rather than hand such a matrix to the decomposition.
@@ -60,13 +56,13 @@ double kabsch_rmsd(const PointMatrix& a, const PointMatrix& b) {
   const Eigen::Matrix3d r = v * Eigen::Vector3d(1.0, 1.0, d).asDiagonal() * u.transpose();
 
   double sum = 0.0;
-  for (std::size_t i = 0; i < p.size(); ++i) {
-    const Eigen::Vector3d diff = p[i] - r * q[i];
+  for (Eigen::Index i = 0; i < n; ++i) {
+    const Eigen::Vector3d diff = p_row(i) - r * q_row(i);
     sum += diff[0] * diff[0];
     sum += diff[1] * diff[1];
     sum += diff[2] * diff[2];
   }
-  return std::sqrt(sum / static_cast<double>(p.size()));
+  return std::sqrt(sum / static_cast<double>(n));
 }
 
 }  // namespace lvx::protein

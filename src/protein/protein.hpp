@@ -3,7 +3,6 @@
 #pragma once
 
 #include <Eigen/Dense>
-
 #include <array>
 #include <cstdint>
 #include <span>
@@ -35,19 +34,11 @@ std::vector<BackboneAtom> build_backbone(std::string_view sequence, std::span<co
 // Same, with the sequence already split into code points.
 std::vector<BackboneAtom> build_backbone(std::span<const char32_t> sequence, std::span<const AnglePair> phi_psi);
 
-// One placement step of the natural extension reference frame: the atom D
-// bonded to C with |D - C| = bond, angle B-C-D = angle and dihedral
-// A-B-C-D = torsion (angles in radians).
-Vec3 place_atom(const Vec3& a, const Vec3& b, const Vec3& c, double bond, double angle, double torsion);
-
 // "alpha_helix", "beta_sheet", "left_alpha", "polyproline_ii" or "other".
 std::string_view ramachandran_region(double phi_deg, double psi_deg);
 
 // Row-major point matrix: one point per row.
 using PointMatrix = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
-
-// Rows of `m` (first three columns) minus `centroid`.
-std::vector<Eigen::Vector3d> center_rows(const PointMatrix& m, const Eigen::Vector3d& centroid);
 
 // RMSD after the optimal proper superposition of `b` onto `a`. Both must be
 // N x 3 (Panic otherwise); unequal shapes or N = 0 are operation errors.

@@ -1,22 +1,22 @@
 // Protein geometry: backbone builder, Ramachandran regions, Kabsch RMSD.
-#include "protein/protein.hpp"
-#include "pyfacade/functions.hpp"
-
 #include <bit>
 #include <cstring>
 #include <vector>
+
+#include "protein/protein.hpp"
+#include "pyfacade/functions.hpp"
 
 namespace lvx::py {
 namespace {
 
 // ------------------------------------------------------------ point sets
 
-// A converted point set: the first three numbers of every row, and whether
-// some row had fewer than three.
+// A converted point set: the first three numbers of every row (missing ones
+// left at zero), and whether some row had fewer than three.
 struct PointRows {
-  std::vector<double> xyz;
-  Py_ssize_t rows = 0;
+  protein::PointMatrix xyz;
   bool short_row = false;
+  Eigen::Index rows() const { return xyz.rows(); }
 };
 
 // One number of a row. Exact floats and ints need no interpreter call;
@@ -33,9 +33,9 @@ inline double number_of(PyObject* o, const char* arg) {
   return to_f64(keep.get(), arg);
 }
 
-// A C-contiguous or strided 2-D buffer of doubles (numpy float64 arrays and
-// the like), read without creating an object per number. Returns false when
-// the object offers no such buffer; the generic path then handles it.
+// A 2-D buffer of doubles (numpy float64 arrays and the like, any strides),
+// read without creating an object per number. Returns false when the object
+// offers no such buffer; the generic path then handles it.
 bool rows_from_buffer(PyObject* o, PointRows& out) {
   if (PyList_Check(o) || PyTuple_Check(o) || !PyObject_CheckBuffer(o)) return false;
   Py_buffer view;
@@ -52,18 +52,13 @@ bool rows_from_buffer(PyObject* o, PointRows& out) {
   const bool usable = view.ndim == 2 && std::strcmp(f, "d") == 0 && view.itemsize == sizeof(double);
   if (usable) {
     const Py_ssize_t rows = view.shape[0], cols = view.shape[1];
-    out.rows = rows;
     out.short_row = rows > 0 && cols < 3;
-    if (!out.short_row) {
-      out.xyz.resize(static_cast<std::size_t>(rows) * 3);
-      const char* base = static_cast<const char*>(view.buf);
-      for (Py_ssize_t i = 0; i < rows; ++i)
-        for (Py_ssize_t j = 0; j < 3; ++j) {
-          double v;
-          std::memcpy(&v, base + i * view.strides[0] + j * view.strides[1], sizeof v);
-          out.xyz[static_cast<std::size_t>(i * 3 + j)] = v;
-        }
-    }
+    out.xyz.resize(rows, 3);
+    const char* base = static_cast<const char*>(view.buf);
+    // With short rows the call fails before the numbers are read.
+    for (Py_ssize_t i = 0; !out.short_row && i < rows; ++i)
+      for (Py_ssize_t j = 0; j < 3; ++j)
+        std::memcpy(&out.xyz(i, j), base + i * view.strides[0] + j * view.strides[1], sizeof(double));
   }
   PyBuffer_Release(&view);
   return usable;
@@ -78,15 +73,15 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
   Ref seq(PySequence_Fast(o, "expected a sequence of [x, y, z] rows"));
   if (!seq) argument_error(arg);
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-  out.xyz.assign(static_cast<std::size_t>(n) * 3, 0.0);
+  out.xyz.resize(n, 3);
   Py_ssize_t i = 0;
   // The size is re-read on every row: a float conversion may run code that
   // changes the list under us.
   for (; i < n && i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
     Ref row = Ref::borrowed(PySequence_Fast_GET_ITEM(seq.get(), i));
     if (PyUnicode_Check(row.get()) || !PySequence_Check(row.get()))
-      argument_error(arg, "row " + std::to_string(i) + " is " + type_name(row.get()) +
-                              ", expected a sequence of numbers");
+      argument_error(arg,
+                     "row " + std::to_string(i) + " is " + type_name(row.get()) + ", expected a sequence of numbers");
     Ref items(PySequence_Fast(row.get(), "expected a sequence of numbers"));
     if (!items) argument_error(arg);
     double* dst = out.xyz.data() + 3 * i;
@@ -95,17 +90,11 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
       const double v = number_of(PySequence_Fast_GET_ITEM(items.get(), j), arg);
       if (j < 3) dst[j] = v;
     }
+    for (Py_ssize_t k = j; k < 3; ++k) dst[k] = 0.0;
     if (j < 3) out.short_row = true;
   }
-  out.rows = i;
-  out.xyz.resize(static_cast<std::size_t>(i) * 3);
+  if (i < n) out.xyz.conservativeResize(i, 3);
   return out;
-}
-
-protein::PointMatrix to_matrix(const PointRows& r) {
-  protein::PointMatrix m(r.rows, 3);
-  std::memcpy(m.data(), r.xyz.data(), r.xyz.size() * sizeof(double));
-  return m;
 }
 
 // ------------------------------------------------------------ backbone
@@ -120,8 +109,8 @@ std::vector<protein::AnglePair> to_angle_pairs(PyObject* o, const char* arg) {
   for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
     Ref item = Ref::borrowed(PySequence_Fast_GET_ITEM(seq.get(), i));
     if (!PyTuple_Check(item.get()))
-      argument_error(arg, "item " + std::to_string(i) + " is " + type_name(item.get()) +
-                              ", expected a (phi, psi) tuple");
+      argument_error(arg,
+                     "item " + std::to_string(i) + " is " + type_name(item.get()) + ", expected a (phi, psi) tuple");
     if (PyTuple_GET_SIZE(item.get()) != 2)
       argument_error(arg, "item " + std::to_string(i) + " has " + std::to_string(PyTuple_GET_SIZE(item.get())) +
                               " elements, expected 2");
@@ -160,21 +149,28 @@ const AtomStrings* atom_strings() {
   return cached;
 }
 
-PyObject* atom_name(const AtomStrings& s, std::string_view name) {
-  if (name == "N") return s.atom_n;
-  if (name == "CA") return s.atom_ca;
-  return s.atom_c;
-}
-
 inline bool set_float(PyObject* dict, PyObject* key, double v) {
   Ref f(PyFloat_FromDouble(v));
   return f && PyDict_SetItem(dict, key, f.get()) == 0;
 }
 
-// [{name, res_idx, x, y, z}, ...] in atom order.
+// [{name, res_idx, x, y, z}, ...] in atom order. Every dict is copied from
+// a template that already holds the five keys in order (and the atom name),
+// which is much cheaper than inserting the keys one by one; the copy then
+// only has its four values replaced.
 PyObject* atoms_to_py(const std::vector<protein::BackboneAtom>& atoms) {
   const AtomStrings* s = atom_strings();
   if (!s) throw PyErrorSet{};
+  auto make_template = [&](PyObject* name) {
+    Ref d(PyDict_New());
+    if (!d || PyDict_SetItem(d.get(), s->name, name) < 0 || PyDict_SetItem(d.get(), s->res_idx, Py_None) < 0 ||
+        PyDict_SetItem(d.get(), s->x, Py_None) < 0 || PyDict_SetItem(d.get(), s->y, Py_None) < 0 ||
+        PyDict_SetItem(d.get(), s->z, Py_None) < 0)
+      throw PyErrorSet{};
+    return d;
+  };
+  const Ref tpl_n = make_template(s->atom_n), tpl_ca = make_template(s->atom_ca), tpl_c = make_template(s->atom_c);
+
   Ref list(PyList_New(static_cast<Py_ssize_t>(atoms.size())));
   if (!list) throw PyErrorSet{};
   Ref idx;
@@ -186,9 +182,9 @@ PyObject* atoms_to_py(const std::vector<protein::BackboneAtom>& atoms) {
       if (!idx) throw PyErrorSet{};
       idx_value = a.res_idx;
     }
-    Ref d(PyDict_New());
-    if (!d || PyDict_SetItem(d.get(), s->name, atom_name(*s, a.name)) < 0 ||
-        PyDict_SetItem(d.get(), s->res_idx, idx.get()) < 0 || !set_float(d.get(), s->x, a.position[0]) ||
+    PyObject* tpl = a.name == "N" ? tpl_n.get() : a.name == "CA" ? tpl_ca.get() : tpl_c.get();
+    Ref d(PyDict_Copy(tpl));
+    if (!d || PyDict_SetItem(d.get(), s->res_idx, idx.get()) < 0 || !set_float(d.get(), s->x, a.position[0]) ||
         !set_float(d.get(), s->y, a.position[1]) || !set_float(d.get(), s->z, a.position[2]))
       throw PyErrorSet{};
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), d.release());
@@ -210,17 +206,18 @@ PyObject* py_kabsch_rmsd(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     bind(sig, args, nargs, kw, bound);
     const PointRows a = to_point_rows(bound[0], "a");
     const PointRows b = to_point_rows(bound[1], "b");
-    if (a.rows == 0 || b.rows == 0) return PyFloat_FromDouble(0.0);
-    if (a.rows != b.rows) fail("a and b must have same length");
+    if (a.rows() == 0 || b.rows() == 0) return PyFloat_FromDouble(0.0);
+    if (a.rows() != b.rows()) fail("a and b must have same length");
     if (a.short_row || b.short_row) fail("each row must have 3 elements");
-    return PyFloat_FromDouble(protein::kabsch_rmsd(to_matrix(a), to_matrix(b)));
+    return PyFloat_FromDouble(protein::kabsch_rmsd(a.xyz, b.xyz));
   });
 }
 
 const char DOC_py_build_backbone[] =
     "py_build_backbone(sequence, phi_psi_deg)\n--\n\n"
     "Build a protein Cα backbone from phi/psi angles.\n"
-    "`sequence` — 1-letter amino acid codes. `phi_psi_deg` — list of (phi, psi) in degrees.\n"
+    "`sequence` — 1-letter amino acid codes. `phi_psi_deg` — list of (phi, "
+    "psi) in degrees.\n"
     "Returns list of dicts: {name, res_idx, x, y, z}.";
 
 PyObject* py_build_backbone(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
@@ -251,7 +248,8 @@ PyObject* py_build_backbone_from_entry(PyObject*, PyObject* const* args, Py_ssiz
 const char DOC_py_ramachandran_region[] =
     "py_ramachandran_region(phi_deg, psi_deg)\n--\n\n"
     "Classify (phi_deg, psi_deg) into Ramachandran region.\n"
-    "Returns a string: \"alpha_helix\", \"beta_sheet\", \"left_alpha\", \"polyproline_ii\", or \"other\".";
+    "Returns a string: \"alpha_helix\", \"beta_sheet\", \"left_alpha\", "
+    "\"polyproline_ii\", or \"other\".";
 
 PyObject* py_ramachandran_region(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
   return call(PyExc_ValueError, [&]() -> PyObject* {
