@@ -1,34 +1,265 @@
 // Protein geometry: backbone builder, Ramachandran regions, Kabsch RMSD.
+#include <bit>
+#include <cstring>
+#include <vector>
+
+#include "protein/protein.hpp"
 #include "pyfacade/functions.hpp"
 
 namespace lvx::py {
+namespace {
+
+// ------------------------------------------------------------ point sets
+
+// A converted point set: the first three numbers of every row (missing ones
+// left at zero), and whether some row had fewer than three.
+struct PointRows {
+  protein::PointMatrix xyz;
+  bool short_row = false;
+  Eigen::Index rows() const { return xyz.rows(); }
+};
+
+// One number of a row. Exact floats and ints need no interpreter call;
+// anything else goes through the float conversion (kept alive meanwhile,
+// since that conversion may run arbitrary code).
+inline double number_of(PyObject* o, const char* arg) {
+  if (PyFloat_CheckExact(o)) return PyFloat_AS_DOUBLE(o);
+  if (PyLong_CheckExact(o)) {
+    const double v = PyLong_AsDouble(o);
+    if (v == -1.0 && PyErr_Occurred()) argument_error(arg);
+    return v;
+  }
+  Ref keep = Ref::borrowed(o);
+  return to_f64(keep.get(), arg);
+}
+
+// A 2-D buffer of doubles (numpy float64 arrays and the like, any strides),
+// read without creating an object per number. Returns false when the object
+// offers no such buffer; the generic path then handles it.
+bool rows_from_buffer(PyObject* o, PointRows& out) {
+  if (PyList_Check(o) || PyTuple_Check(o) || !PyObject_CheckBuffer(o)) return false;
+  Py_buffer view;
+  if (PyObject_GetBuffer(o, &view, PyBUF_STRIDES | PyBUF_FORMAT) < 0) {
+    PyErr_Clear();
+    return false;
+  }
+  const char* f = view.format ? view.format : "B";
+  // Doubles in the machine's own byte order only; anything else takes the
+  // generic path.
+  if (*f == '@' || *f == '=' || (*f == '<' && std::endian::native == std::endian::little) ||
+      (*f == '>' && std::endian::native == std::endian::big))
+    ++f;
+  const bool usable = view.ndim == 2 && std::strcmp(f, "d") == 0 && view.itemsize == sizeof(double);
+  if (usable) {
+    const Py_ssize_t rows = view.shape[0], cols = view.shape[1];
+    out.short_row = rows > 0 && cols < 3;
+    out.xyz.resize(rows, 3);
+    const char* base = static_cast<const char*>(view.buf);
+    // With short rows the call fails before the numbers are read.
+    for (Py_ssize_t i = 0; !out.short_row && i < rows; ++i)
+      for (Py_ssize_t j = 0; j < 3; ++j)
+        std::memcpy(&out.xyz(i, j), base + i * view.strides[0] + j * view.strides[1], sizeof(double));
+  }
+  PyBuffer_Release(&view);
+  return usable;
+}
+
+// A sequence (not str) of sequences (not str) of numbers.
+PointRows to_point_rows(PyObject* o, const char* arg) {
+  PointRows out;
+  if (rows_from_buffer(o, out)) return out;
+  if (PyUnicode_Check(o)) argument_error(arg, "expected a sequence of [x, y, z] rows, got str");
+  if (!PySequence_Check(o)) argument_error(arg, "expected a sequence of [x, y, z] rows, got " + type_name(o));
+  Ref seq(PySequence_Fast(o, "expected a sequence of [x, y, z] rows"));
+  if (!seq) argument_error(arg);
+  const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+  out.xyz.resize(n, 3);
+  Py_ssize_t i = 0;
+  // The size is re-read on every row: a float conversion may run code that
+  // changes the list under us.
+  for (; i < n && i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+    Ref row = Ref::borrowed(PySequence_Fast_GET_ITEM(seq.get(), i));
+    if (PyUnicode_Check(row.get()) || !PySequence_Check(row.get()))
+      argument_error(arg,
+                     "row " + std::to_string(i) + " is " + type_name(row.get()) + ", expected a sequence of numbers");
+    Ref items(PySequence_Fast(row.get(), "expected a sequence of numbers"));
+    if (!items) argument_error(arg);
+    double* dst = out.xyz.data() + 3 * i;
+    Py_ssize_t j = 0;
+    for (; j < PySequence_Fast_GET_SIZE(items.get()); ++j) {
+      const double v = number_of(PySequence_Fast_GET_ITEM(items.get(), j), arg);
+      if (j < 3) dst[j] = v;
+    }
+    for (Py_ssize_t k = j; k < 3; ++k) dst[k] = 0.0;
+    if (j < 3) out.short_row = true;
+  }
+  if (i < n) out.xyz.conservativeResize(i, 3);
+  return out;
+}
+
+// ------------------------------------------------------------ backbone
+
+std::vector<protein::AnglePair> to_angle_pairs(PyObject* o, const char* arg) {
+  if (PyUnicode_Check(o)) argument_error(arg, "expected a sequence of (phi, psi) tuples, got str");
+  if (!PySequence_Check(o)) argument_error(arg, "expected a sequence of (phi, psi) tuples, got " + type_name(o));
+  Ref seq(PySequence_Fast(o, "expected a sequence of (phi, psi) tuples"));
+  if (!seq) argument_error(arg);
+  std::vector<protein::AnglePair> out;
+  out.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq.get())));
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+    Ref item = Ref::borrowed(PySequence_Fast_GET_ITEM(seq.get(), i));
+    if (!PyTuple_Check(item.get()))
+      argument_error(arg,
+                     "item " + std::to_string(i) + " is " + type_name(item.get()) + ", expected a (phi, psi) tuple");
+    if (PyTuple_GET_SIZE(item.get()) != 2)
+      argument_error(arg, "item " + std::to_string(i) + " has " + std::to_string(PyTuple_GET_SIZE(item.get())) +
+                              " elements, expected 2");
+    out.push_back({number_of(PyTuple_GET_ITEM(item.get(), 0), arg), number_of(PyTuple_GET_ITEM(item.get(), 1), arg)});
+  }
+  return out;
+}
+
+// Interned once: the dict keys and the atom names.
+struct AtomStrings {
+  PyObject* name;
+  PyObject* res_idx;
+  PyObject* x;
+  PyObject* y;
+  PyObject* z;
+  PyObject* atom_n;
+  PyObject* atom_ca;
+  PyObject* atom_c;
+};
+
+const AtomStrings* atom_strings() {
+  static const AtomStrings* cached = nullptr;  // guarded by the interpreter lock
+  if (cached) return cached;
+  AtomStrings s{PyUnicode_InternFromString("name"), PyUnicode_InternFromString("res_idx"),
+                PyUnicode_InternFromString("x"),    PyUnicode_InternFromString("y"),
+                PyUnicode_InternFromString("z"),    PyUnicode_InternFromString("N"),
+                PyUnicode_InternFromString("CA"),   PyUnicode_InternFromString("C")};
+  PyObject* all[] = {s.name, s.res_idx, s.x, s.y, s.z, s.atom_n, s.atom_ca, s.atom_c};
+  bool ok = true;
+  for (PyObject* o : all) ok = ok && o != nullptr;
+  if (!ok) {  // nothing partial is kept; a later call tries again
+    for (PyObject* o : all) Py_XDECREF(o);
+    return nullptr;
+  }
+  cached = new AtomStrings(s);  // kept for the life of the process
+  return cached;
+}
+
+inline bool set_float(PyObject* dict, PyObject* key, double v) {
+  Ref f(PyFloat_FromDouble(v));
+  return f && PyDict_SetItem(dict, key, f.get()) == 0;
+}
+
+// [{name, res_idx, x, y, z}, ...] in atom order. Every dict is copied from
+// a template that already holds the five keys in order (and the atom name),
+// which is much cheaper than inserting the keys one by one; the copy then
+// only has its four values replaced.
+PyObject* atoms_to_py(const std::vector<protein::BackboneAtom>& atoms) {
+  const AtomStrings* s = atom_strings();
+  if (!s) throw PyErrorSet{};
+  auto make_template = [&](PyObject* name) {
+    Ref d(PyDict_New());
+    if (!d || PyDict_SetItem(d.get(), s->name, name) < 0 || PyDict_SetItem(d.get(), s->res_idx, Py_None) < 0 ||
+        PyDict_SetItem(d.get(), s->x, Py_None) < 0 || PyDict_SetItem(d.get(), s->y, Py_None) < 0 ||
+        PyDict_SetItem(d.get(), s->z, Py_None) < 0)
+      throw PyErrorSet{};
+    return d;
+  };
+  const Ref tpl_n = make_template(s->atom_n), tpl_ca = make_template(s->atom_ca), tpl_c = make_template(s->atom_c);
+
+  Ref list(PyList_New(static_cast<Py_ssize_t>(atoms.size())));
+  if (!list) throw PyErrorSet{};
+  Ref idx;
+  std::uint32_t idx_value = 0;
+  for (std::size_t i = 0; i < atoms.size(); ++i) {
+    const protein::BackboneAtom& a = atoms[i];
+    if (!idx || idx_value != a.res_idx) {
+      idx = Ref(PyLong_FromUnsignedLong(a.res_idx));
+      if (!idx) throw PyErrorSet{};
+      idx_value = a.res_idx;
+    }
+    PyObject* tpl = a.name == "N" ? tpl_n.get() : a.name == "CA" ? tpl_ca.get() : tpl_c.get();
+    Ref d(PyDict_Copy(tpl));
+    if (!d || PyDict_SetItem(d.get(), s->res_idx, idx.get()) < 0 || !set_float(d.get(), s->x, a.position[0]) ||
+        !set_float(d.get(), s->y, a.position[1]) || !set_float(d.get(), s->z, a.position[2]))
+      throw PyErrorSet{};
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), d.release());
+  }
+  return list.release();
+}
+
+}  // namespace
 
 const char DOC_py_kabsch_rmsd[] =
     "py_kabsch_rmsd(a, b)\n--\n\n"
     "Compute Kabsch RMSD (Å) between two Nx3 point sets.\n"
     "`a` and `b` are Python lists of [x, y, z] triples.";
 
-PyObject* py_kabsch_rmsd(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) { return not_implemented("py_kabsch_rmsd"); }
+PyObject* py_kabsch_rmsd(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  return call(PyExc_ValueError, [&]() -> PyObject* {
+    static const Signature sig{"py_kabsch_rmsd", {"a", "b"}, 2};
+    Bound<2> bound;
+    bind(sig, args, nargs, kw, bound);
+    const PointRows a = to_point_rows(bound[0], "a");
+    const PointRows b = to_point_rows(bound[1], "b");
+    if (a.rows() == 0 || b.rows() == 0) return PyFloat_FromDouble(0.0);
+    if (a.rows() != b.rows()) fail("a and b must have same length");
+    if (a.short_row || b.short_row) fail("each row must have 3 elements");
+    return PyFloat_FromDouble(protein::kabsch_rmsd(a.xyz, b.xyz));
+  });
+}
 
 const char DOC_py_build_backbone[] =
     "py_build_backbone(sequence, phi_psi_deg)\n--\n\n"
     "Build a protein Cα backbone from phi/psi angles.\n"
-    "`sequence` — 1-letter amino acid codes. `phi_psi_deg` — list of (phi, psi) in degrees.\n"
+    "`sequence` — 1-letter amino acid codes. `phi_psi_deg` — list of (phi, "
+    "psi) in degrees.\n"
     "Returns list of dicts: {name, res_idx, x, y, z}.";
 
-PyObject* py_build_backbone(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) { return not_implemented("py_build_backbone"); }
+PyObject* py_build_backbone(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  return call(PyExc_ValueError, [&]() -> PyObject* {
+    static const Signature sig{"py_build_backbone", {"sequence", "phi_psi_deg"}, 2};
+    Bound<2> bound;
+    bind(sig, args, nargs, kw, bound);
+    const std::string_view sequence = to_str(bound[0], "sequence");
+    const std::vector<protein::AnglePair> pairs = to_angle_pairs(bound[1], "phi_psi_deg");
+    return atoms_to_py(protein::build_backbone(sequence, pairs));
+  });
+}
 
 const char DOC_py_build_backbone_from_entry[] =
     "py_build_backbone_from_entry(entry_name)\n--\n\n"
     "Build backbone from a lumivarex protein datasheet entry name.";
 
-PyObject* py_build_backbone_from_entry(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) { return not_implemented("py_build_backbone_from_entry"); }
+PyObject* py_build_backbone_from_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  return call(PyExc_KeyError, [&]() -> PyObject* {
+    static const Signature sig{"py_build_backbone_from_entry", {"entry_name"}, 1};
+    Bound<1> bound;
+    bind(sig, args, nargs, kw, bound);
+    const std::string_view name = to_str(bound[0], "entry_name");
+    return atoms_to_py(protein::build_backbone_from_entry(name));
+  });
+}
 
 const char DOC_py_ramachandran_region[] =
     "py_ramachandran_region(phi_deg, psi_deg)\n--\n\n"
     "Classify (phi_deg, psi_deg) into Ramachandran region.\n"
-    "Returns a string: \"alpha_helix\", \"beta_sheet\", \"left_alpha\", \"polyproline_ii\", or \"other\".";
+    "Returns a string: \"alpha_helix\", \"beta_sheet\", \"left_alpha\", "
+    "\"polyproline_ii\", or \"other\".";
 
-PyObject* py_ramachandran_region(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) { return not_implemented("py_ramachandran_region"); }
+PyObject* py_ramachandran_region(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  return call(PyExc_ValueError, [&]() -> PyObject* {
+    static const Signature sig{"py_ramachandran_region", {"phi_deg", "psi_deg"}, 2};
+    Bound<2> bound;
+    bind(sig, args, nargs, kw, bound);
+    const double phi = to_f64(bound[0], "phi_deg");
+    const double psi = to_f64(bound[1], "psi_deg");
+    return new_str(protein::ramachandran_region(phi, psi)).release();
+  });
+}
 
 }  // namespace lvx::py

@@ -1,0 +1,56 @@
+// Backbone of a protein datasheet from the registry.
+#include <string>
+
+#include "core/error.hpp"
+#include "core/json.hpp"
+#include "core/text.hpp"
+#include "loader/data_loader.hpp"
+#include "protein/protein.hpp"
+
+namespace lvx::protein {
+namespace {
+
+char32_t residue_letter(const Json& element) {
+  const Json* r = member(element, "residue");
+  if (r == nullptr || !r->is_string()) return U'X';
+  const std::string& s = r->get_ref<const std::string&>();
+  if (s.empty()) return U'X';
+  // Only the first code point is needed; decode at most one sequence.
+  const std::size_t take = std::min<std::size_t>(s.size(), 4);
+  const std::vector<char32_t> cps = code_points(std::string_view(s).substr(0, take));
+  return cps.empty() ? U'X' : cps.front();
+}
+
+double angle_of(const Json& element, std::string_view key) {
+  const Json* v = member(element, key);
+  if (v == nullptr) return 0.0;
+  return as_number(*v).value_or(0.0);
+}
+
+}  // namespace
+
+std::vector<BackboneAtom> build_backbone_from_entry(std::string_view name) {
+  if (name.empty()) panic("build_backbone_from_entry: name must be non-empty");
+  auto& registry = data_loader::DATA();
+  const auto lock = registry.read_lock();
+  const data_loader::EntryPtr entry = registry.find_exact(name);
+  if (!entry) fail("build_backbone_from_entry: entry '" + std::string(name) + "' not found");
+
+  const Json* residues = member(*entry, "residues");
+  if (residues == nullptr) residues = member(*entry, "Residues");
+  if (residues == nullptr || !residues->is_array())
+    fail("build_backbone_from_entry: entry '" + std::string(name) + "' has no 'residues' array");
+  if (residues->empty()) return {};
+
+  std::vector<char32_t> sequence;
+  std::vector<AnglePair> phi_psi;
+  sequence.reserve(residues->size());
+  phi_psi.reserve(residues->size());
+  for (const Json& element : *residues) {
+    sequence.push_back(residue_letter(element));
+    phi_psi.push_back({angle_of(element, "phi"), angle_of(element, "psi")});
+  }
+  return build_backbone(std::span<const char32_t>(sequence), std::span<const AnglePair>(phi_psi));
+}
+
+}  // namespace lvx::protein
