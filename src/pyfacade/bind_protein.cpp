@@ -161,6 +161,15 @@ inline bool set_float(PyObject* dict, PyObject* key, double v) {
 PyObject* atoms_to_py(const std::vector<protein::BackboneAtom>& atoms) {
   const AtomStrings* s = atom_strings();
   if (!s) throw PyErrorSet{};
+  // The new dicts cannot form cycles, so the collector has nothing to find
+  // while they are built; without the pause it would rescan the growing list
+  // every few hundred dicts.
+  struct GcPause {
+    int was_enabled = PyGC_Disable();
+    ~GcPause() {
+      if (was_enabled) PyGC_Enable();
+    }
+  } gc_pause;
   auto make_template = [&](PyObject* name) {
     Ref d(PyDict_New());
     if (!d || PyDict_SetItem(d.get(), s->name, name) < 0 || PyDict_SetItem(d.get(), s->res_idx, Py_None) < 0 ||
