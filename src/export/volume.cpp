@@ -14,29 +14,6 @@ namespace lvx::exporter {
 
 namespace {
 
-constexpr std::size_t kBlock = 16;
-
-std::size_t voxel_count(const sample::VoxelGrid& g) noexcept {
-  return static_cast<std::size_t>(g.nx * g.ny * g.nz);
-}
-
-// Visits every voxel once as f(x_fastest_position, phase_id), reading the
-// [x][y][z] storage in runs of kBlock consecutive z so that both sides stay
-// in cache.
-template <class F>
-void for_each_x_fastest(const sample::VoxelGrid& g, F&& f) {
-  const std::size_t nx = g.nx, ny = g.ny, nz = g.nz;
-  const std::int32_t* src = g.phase_ids.data();
-  for (std::size_t z0 = 0; z0 < nz; z0 += kBlock) {
-    const std::size_t z1 = std::min(nz, z0 + kBlock);
-    for (std::size_t y = 0; y < ny; ++y)
-      for (std::size_t x = 0; x < nx; ++x) {
-        const std::int32_t* row = src + (x * ny + y) * nz;
-        for (std::size_t z = z0; z < z1; ++z) f(x + nx * (y + ny * z), row[z]);
-      }
-  }
-}
-
 // Appends texts[id] for every id in order, into space sized exactly up front.
 void append_by_table(std::string& out, const std::vector<std::int32_t>& ids,
                      const std::vector<std::string>& texts, const std::vector<std::uint64_t>& counts) {
@@ -67,7 +44,7 @@ std::string value_line(std::optional<double> v) {
   return s;
 }
 
-void append_property(std::string& out, const sample::VoxelGrid& g, const std::vector<std::int32_t>& ids,
+void append_property(std::string& out, const sample::XFastestGrid& g, const std::vector<std::int32_t>& ids,
                      const std::vector<std::uint64_t>& counts, const sample::ResolvedEntry& entry,
                      const std::string& property, const sample::Bounds& bounds, double voxel_size,
                      std::optional<double> scale_m) {
@@ -125,21 +102,14 @@ void append_property(std::string& out, const sample::VoxelGrid& g, const std::ve
 
 }  // namespace
 
-std::vector<std::int32_t> x_fastest(const sample::VoxelGrid& grid) {
-  std::vector<std::int32_t> out(voxel_count(grid));
-  std::int32_t* dst = out.data();
-  for_each_x_fastest(grid, [dst](std::size_t pos, std::int32_t id) { dst[pos] = id; });
-  return out;
-}
-
 // ---------------------------------------------------------------- VTK
 
 std::string vtk_legacy_text(std::string_view name, const sample::Bounds& bounds, double voxel_size,
                             const std::vector<std::string>& properties, std::optional<double> scale_m) {
   if (name.empty()) fail("export_vtk_legacy: name required");
   if (voxel_size <= 0.0) fail("export_vtk_legacy: voxel_size must be positive");
-  const sample::VoxelGrid g = sample::voxel_phase_map(name, bounds, voxel_size, scale_m);
-  const std::vector<std::int32_t> ids = x_fastest(g);
+  const sample::XFastestGrid g = sample::voxel_phase_map_x_fastest(name, bounds, voxel_size, scale_m);
+  const std::vector<std::int32_t>& ids = g.phase_ids;
   std::vector<std::uint64_t> counts(g.phase_names.size());
   for (const std::int32_t id : ids) ++counts[static_cast<std::size_t>(id)];
 
@@ -211,7 +181,7 @@ std::string sdf_sidecar_path(std::string_view out_path) {
   return out;
 }
 
-std::string sdf_raw_bytes(const sample::VoxelGrid& grid, std::string_view mode) {
+std::string sdf_raw_bytes(const sample::XFastestGrid& grid, std::string_view mode) {
   const bool occupancy = mode == "occupancy";
   std::vector<std::uint32_t> word(grid.phase_names.size());
   for (std::size_t i = 0; i < word.size(); ++i) {
@@ -220,16 +190,17 @@ std::string sdf_raw_bytes(const sample::VoxelGrid& grid, std::string_view mode) 
     if constexpr (std::endian::native == std::endian::big) u = __builtin_bswap32(u);
     word[i] = u;
   }
-  std::string out(voxel_count(grid) * 4, '\0');
+  std::string out(grid.phase_ids.size() * 4, '\0');
   char* dst = out.data();
-  for_each_x_fastest(grid, [dst, &word](std::size_t pos, std::int32_t id) {
-    std::memcpy(dst + pos * 4, &word[static_cast<std::size_t>(id)], 4);
-  });
+  for (const std::int32_t id : grid.phase_ids) {
+    std::memcpy(dst, &word[static_cast<std::size_t>(id)], 4);
+    dst += 4;
+  }
   return out;
 }
 
 std::string sdf_sidecar_text(std::string_view name, const sample::Bounds& bounds, double voxel_size,
-                             std::string_view mode, const sample::VoxelGrid& grid) {
+                             std::string_view mode, const sample::XFastestGrid& grid) {
   Json doc = Json::object();
   doc["bounds"] = Json::array({Json::array({bounds[0][0], bounds[0][1], bounds[0][2]}),
                                Json::array({bounds[1][0], bounds[1][1], bounds[1][2]})});
@@ -250,7 +221,7 @@ void export_sdf_raw(std::string_view name, const std::string& out_path, const sa
   const std::string sidecar = sdf_sidecar_path(out_path);
   if (sidecar == out_path)
     fail("export_sdf_raw: out_path '" + out_path + "' would be overwritten by its JSON sidecar");
-  const sample::VoxelGrid g = sample::voxel_phase_map(name, bounds, voxel_size, scale_m);
+  const sample::XFastestGrid g = sample::voxel_phase_map_x_fastest(name, bounds, voxel_size, scale_m);
   write_file(out_path, sdf_raw_bytes(g, mode));
   const std::string text = sdf_sidecar_text(name, bounds, voxel_size, mode, g);
   create_parent_dirs(sidecar);

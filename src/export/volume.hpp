@@ -12,10 +12,6 @@
 
 namespace lvx::exporter {
 
-// Phase indices of the grid in x-fastest order: voxel (x, y, z) at
-// x + nx * (y + ny * z).
-std::vector<std::int32_t> x_fastest(const sample::VoxelGrid& grid);
-
 // The whole text of the VTK file: header, the phase_id field and one float
 // field per property (values sampled at voxel centres, 0 where sampling
 // fails). Throws OpError / Panic like export_vtk_legacy, writes nothing.
@@ -33,11 +29,11 @@ std::string sdf_sidecar_path(std::string_view out_path);
 
 // The raw volume: one little-endian float32 per voxel, x-fastest; the phase
 // index, or 1.0 everywhere when mode is exactly "occupancy".
-std::string sdf_raw_bytes(const sample::VoxelGrid& grid, std::string_view mode);
+std::string sdf_raw_bytes(const sample::XFastestGrid& grid, std::string_view mode);
 
 // The sidecar's pretty JSON text.
 std::string sdf_sidecar_text(std::string_view name, const sample::Bounds& bounds, double voxel_size,
-                             std::string_view mode, const sample::VoxelGrid& grid);
+                             std::string_view mode, const sample::XFastestGrid& grid);
 
 // Writes the raw file (its folder must exist) and then the sidecar (its
 // folder is created). Refuses an out_path that is its own sidecar path before
