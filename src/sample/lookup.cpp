@@ -1,8 +1,8 @@
 #include "sample/lookup.hpp"
 
-#include <string>
-
 #include "core/error.hpp"
+
+#include <string>
 
 namespace lvx::sample {
 
