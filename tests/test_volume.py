@@ -189,6 +189,14 @@ def test_sidecar_paths_and_overwrite_refusal(pkg, tmp_path):
     assert (e.value.name, e.value.arg) == (
         "RuntimeError", f"export_sdf_raw: out_path '{target}' would be overwritten by its JSON sidecar")
     assert target.read_text() == "old"
+    # A NUL would cut the path short: the raw data and its sidecar would both
+    # land in "cut.json".
+    for call in ("py_export_sdf_raw", "py_export_vtk_legacy"):
+        path = str(tmp_path / "cut.json") + "\0.raw"
+        with pytest.raises(CoreError) as e:
+            pkg.eval(f"core.{call}('steel', {path!r}, {box!r}, 0.001)")
+        assert e.value.name == "RuntimeError" and "must not contain a NUL" in e.value.text
+    assert not (tmp_path / "cut.json").exists()
     # The raw file's folder is not created.
     with pytest.raises(CoreError) as e:
         pkg.eval(f"core.py_export_sdf_raw('steel', {str(tmp_path / 'no' / 'v.raw')!r}, {box!r}, 0.001)")
