@@ -15,9 +15,15 @@ namespace {
 [[noreturn]] void fail_errno(int err, const std::string& path) {
   fail(std::string(std::strerror(err)) + " (os error " + std::to_string(err) + "): '" + path + "'");
 }
+// The system would cut the name at a NUL and write to another file.
+void refuse_nul(const std::string& path) {
+  if (path.find('\0') != std::string::npos) fail("file name must not contain a NUL character");
+}
+
 }  // namespace
 
 void create_parent_dirs(const std::string& path) {
+  refuse_nul(path);
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   if (parent.empty()) return;
   std::error_code ec;
@@ -26,6 +32,7 @@ void create_parent_dirs(const std::string& path) {
 }
 
 void write_file(const std::string& path, std::string_view data) {
+  refuse_nul(path);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) fail_errno(errno, path);
   const char* p = data.data();

@@ -6,6 +6,8 @@
 
 namespace lvx {
 
+// Both refuse a path holding a NUL character, which the system would cut.
+
 // Creates the parent folder of `path` and its missing ancestors; nothing for a
 // bare file name. Throws OpError with the system's error text.
 void create_parent_dirs(const std::string& path);
