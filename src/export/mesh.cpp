@@ -9,6 +9,8 @@
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
+#include <unordered_map>
 
 namespace lvx::exporter {
 
@@ -106,55 +108,60 @@ std::string mtl_text(const std::vector<std::string>& phase_names) {
 
 namespace {
 
-inline std::uint64_t mix64(std::uint64_t x) noexcept {
-  x ^= x >> 30;
-  x *= 0xbf58476d1ce4e5b9ULL;
-  x ^= x >> 27;
-  x *= 0x94d049bb133111ebULL;
-  x ^= x >> 31;
-  return x;
-}
-
-// Vertex numbering keyed on the bit patterns of the three coordinates: open
-// addressing with linear probing, sized up front for at most `max_vertices`
-// distinct keys so it never rehashes.
+// Vertex numbers keyed on the bit patterns of the three coordinates. Every
+// corner lies on grid lines, so the distinct bit patterns of each axis are
+// numbered first (a hash map per axis, linear in the axis length); the triple
+// of those numbers is a collision-free hash of the key and addresses a dense
+// table. Bit-identical coordinates share a number even when they come from
+// different grid lines (a huge offset swallowing the voxel size).
 class VertexTable {
 public:
-  using Key = std::array<std::uint64_t, 3>;
-
-  explicit VertexTable(std::size_t max_vertices) {
-    std::size_t cap = 16;
-    while (cap < 2 * max_vertices) cap <<= 1;
-    mask_ = cap - 1;
-    slots_.assign(cap, 0);
-    keys_.reserve(max_vertices);
-  }
-
-  // 1-based vertex number; `is_new` tells whether the key was first seen now.
-  std::uint32_t intern(const Key& k, bool& is_new) {
-    std::size_t i = static_cast<std::size_t>(mix64(k[0] ^ mix64(k[1] ^ mix64(k[2])))) & mask_;
-    for (;;) {
-      const std::uint32_t v = slots_[i];
-      if (v == 0) {
-        keys_.push_back(k);
-        slots_[i] = static_cast<std::uint32_t>(keys_.size());
-        is_new = true;
-        return slots_[i];
+  VertexTable(const std::vector<double> (&lines)[3]) {
+    std::uint64_t cells = 1;
+    for (int a = 0; a < 3; ++a) {
+      std::unordered_map<std::uint64_t, std::uint32_t> seen;
+      seen.reserve(lines[a].size());
+      code_[a].resize(lines[a].size());
+      for (std::size_t i = 0; i < lines[a].size(); ++i) {
+        auto [it, inserted] =
+            seen.try_emplace(std::bit_cast<std::uint64_t>(lines[a][i]), static_cast<std::uint32_t>(seen.size()));
+        code_[a][i] = it->second;
+        if (inserted) line_of_[a].push_back(static_cast<std::uint32_t>(i));
       }
-      if (keys_[v - 1] == k) {
-        is_new = false;
-        return v;
-      }
-      i = (i + 1) & mask_;
+      if (__builtin_mul_overflow(cells, line_of_[a].size(), &cells)) fail("export_obj: grid too large");
+    }
+    stride_y_ = line_of_[2].size();
+    stride_x_ = line_of_[1].size() * stride_y_;
+    try {
+      number_.assign(static_cast<std::size_t>(cells), 0);
+    } catch (const std::length_error&) {
+      fail("export_obj: grid too large");
     }
   }
 
-  std::size_t size() const noexcept { return keys_.size(); }
+  // 1-based vertex number of the corner on grid lines (i, j, k); a new
+  // number when its coordinates were not seen before.
+  std::uint32_t intern(std::uint64_t i, std::uint64_t j, std::uint64_t k) {
+    const std::uint32_t cx = code_[0][i], cy = code_[1][j], cz = code_[2][k];
+    std::uint32_t& slot = number_[cx * stride_x_ + cy * stride_y_ + cz];
+    if (slot == 0) {
+      if (vertices_.size() >= std::numeric_limits<std::uint32_t>::max())
+        fail("export_obj: mesh too large");
+      vertices_.push_back({line_of_[0][cx], line_of_[1][cy], line_of_[2][cz]});
+      slot = static_cast<std::uint32_t>(vertices_.size());
+    }
+    return slot;
+  }
+
+  // Grid-line indices of each vertex (its first occurrence), in number order.
+  const std::vector<std::array<std::uint32_t, 3>>& vertices() const noexcept { return vertices_; }
 
 private:
-  std::vector<std::uint32_t> slots_;
-  std::vector<Key> keys_;
-  std::size_t mask_ = 0;
+  std::vector<std::uint32_t> code_[3];     // grid line -> number of its bit pattern
+  std::vector<std::uint32_t> line_of_[3];  // bit-pattern number -> first grid line
+  std::size_t stride_x_ = 0, stride_y_ = 0;
+  std::vector<std::uint32_t> number_;
+  std::vector<std::array<std::uint32_t, 3>> vertices_;
 };
 
 inline std::size_t decimal_digits(std::uint32_t v) noexcept {
@@ -171,50 +178,31 @@ inline char* put(char* p, std::string_view s) noexcept {
   return p + s.size();
 }
 
-// min(a * b * c, cap) without overflow.
-std::uint64_t saturating_product(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t cap) {
-  const long double p = static_cast<long double>(a) * static_cast<long double>(b) * static_cast<long double>(c);
-  return p >= static_cast<long double>(cap) ? cap : a * b * c;
-}
-
 }  // namespace
 
-std::string obj_text(std::string_view name, std::string_view mtl_ref, const sample::VoxelGrid& grid,
-                     const Point3& lower, double voxel_size) {
+Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::VoxelGrid& grid,
+                 const Point3& lower, double voxel_size) {
   const std::vector<double> lines[3] = {detail::grid_lines(grid.nx, lower[0], voxel_size),
                                         detail::grid_lines(grid.ny, lower[1], voxel_size),
                                         detail::grid_lines(grid.nz, lower[2], voxel_size)};
-  const std::uint64_t faces = detail::count_faces(grid);
-  constexpr std::uint64_t kMaxVertices = std::numeric_limits<std::uint32_t>::max() - 1;
-  if (grid.nx >= kMaxVertices || grid.ny >= kMaxVertices || grid.nz >= kMaxVertices)
-    fail("export_obj: grid too large for 32-bit vertex numbers");
-  // Distinct vertices: at most four per face and at most one per grid point.
-  const std::uint64_t lattice = saturating_product(grid.nx + 1, grid.ny + 1, grid.nz + 1, kMaxVertices + 1);
-  const std::uint64_t max_vertices = std::min(lattice, faces > kMaxVertices / 4 ? kMaxVertices + 1 : 4 * faces);
-  if (max_vertices > kMaxVertices) fail("export_obj: mesh too large for 32-bit vertex numbers");
+  // Vertex numbers are written as 32-bit values; a grid needing more would
+  // not fit in memory anyway.
+  constexpr std::uint64_t kMaxLines = std::numeric_limits<std::uint32_t>::max() / 2;
+  if (grid.nx >= kMaxLines || grid.ny >= kMaxLines || grid.nz >= kMaxLines) fail("export_obj: grid too large");
 
-  VertexTable table(static_cast<std::size_t>(max_vertices));
-  std::vector<std::array<std::uint32_t, 3>> vertex_lines;  // grid-line index per axis, per vertex
-  vertex_lines.reserve(static_cast<std::size_t>(max_vertices));
+  VertexTable table(lines);
   std::vector<std::vector<std::array<std::uint32_t, 4>>> groups(grid.phase_names.size());
-
   detail::for_each_face(grid, [&](const FaceRef& f) {
     if (f.phase < 0 || static_cast<std::size_t>(f.phase) >= groups.size())
       panic("export_obj: phase index outside phase_names");
     std::array<std::uint32_t, 4> quad;
     for (int c = 0; c < 4; ++c) {
-      std::array<std::uint32_t, 3> at;
-      VertexTable::Key key;
-      for (int a = 0; a < 3; ++a) {
-        at[a] = static_cast<std::uint32_t>(f.c[a] + kCornerOffset[f.axis][c][a]);
-        key[a] = std::bit_cast<std::uint64_t>(lines[a][at[a]]);
-      }
-      bool is_new = false;
-      quad[c] = table.intern(key, is_new);
-      if (is_new) vertex_lines.push_back(at);
+      const auto& off = kCornerOffset[f.axis][c];
+      quad[c] = table.intern(f.c[0] + off[0], f.c[1] + off[1], f.c[2] + off[2]);
     }
     groups[static_cast<std::size_t>(f.phase)].push_back(quad);
   });
+  const auto& vertex_lines = table.vertices();
 
   const detail::AxisText text[3] = {detail::AxisText(lines[0]), detail::AxisText(lines[1]),
                                     detail::AxisText(lines[2])};
@@ -231,7 +219,7 @@ std::string obj_text(std::string_view name, std::string_view mtl_ref, const samp
       size += 6 + decimal_digits(q[0]) + decimal_digits(q[1]) + decimal_digits(q[2]) + decimal_digits(q[3]);
   }
 
-  std::string out(size, '\0');
+  Buffer out(size);
   char* p = out.data();
   p = put(p, "mtllib ");
   p = put(p, mtl_ref);

@@ -1,6 +1,7 @@
 // Boundary surface of a voxel phase map and its OBJ/MTL and STL writers.
 #pragma once
 
+#include "export/mesh_buffer.hpp"
 #include "sample/voxel.hpp"
 
 #include <array>
@@ -37,13 +38,13 @@ std::string mtl_text(const std::vector<std::string>& phase_names);
 
 // OBJ text: "mtllib", the de-duplicated vertices, then one group per phase
 // that owns faces.
-std::string obj_text(std::string_view name, std::string_view mtl_ref, const sample::VoxelGrid& grid,
-                     const Point3& lower, double voxel_size);
+Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::VoxelGrid& grid,
+                 const Point3& lower, double voxel_size);
 
 // Binary STL image: 80-byte header, triangle count, 50-byte records.
-std::string stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Point3& lower,
+Buffer stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Point3& lower,
                        double voxel_size);
-std::string stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Point3& lower,
+Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Point3& lower,
                       double voxel_size);
 
 // The exporters behind the Python functions. export_obj returns the MTL path.

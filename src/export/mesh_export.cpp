@@ -24,9 +24,9 @@ std::string export_obj(std::string_view name, const std::string& obj_path, const
   create_parent_dirs(mtl_path);
   write_file(mtl_path, mtl_text(grid.phase_names));
 
-  const std::string obj = obj_text(name, mtl_ref, grid, lower_corner(bounds), voxel_size);
+  const Buffer obj = obj_text(name, mtl_ref, grid, lower_corner(bounds), voxel_size);
   create_parent_dirs(obj_path);
-  write_file(obj_path, obj);
+  write_file(obj_path, obj.view());
   return mtl_path;
 }
 
@@ -37,11 +37,11 @@ void export_stl(std::string_view name, const std::string& out_path, const sample
   const sample::VoxelGrid grid = sample::voxel_phase_map(name, bounds, voxel_size, scale_m);
   if (binary) {
     // No folder is created for the binary file: a missing parent is the write's error.
-    write_file(out_path, stl_binary(name, grid, lower_corner(bounds), voxel_size));
+    write_file(out_path, stl_binary(name, grid, lower_corner(bounds), voxel_size).view());
   } else {
-    const std::string text = stl_ascii(name, grid, lower_corner(bounds), voxel_size);
+    const Buffer text = stl_ascii(name, grid, lower_corner(bounds), voxel_size);
     create_parent_dirs(out_path);
-    write_file(out_path, text);
+    write_file(out_path, text.view());
   }
 }
 

@@ -31,8 +31,8 @@ constexpr int kTriangleCorners[2][3] = {{0, 1, 2}, {0, 2, 3}};
 
 }  // namespace
 
-std::string stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Point3& lower,
-                       double voxel_size) {
+Buffer stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Point3& lower,
+                  double voxel_size) {
   const std::uint64_t triangles = 2 * detail::count_faces(grid);
   if (triangles > std::numeric_limits<std::uint32_t>::max())
     fail("export_stl: too many triangles for a binary STL file");
@@ -47,7 +47,7 @@ std::string stl_binary(std::string_view name, const sample::VoxelGrid& grid, con
   }
 
   // Zero-filled: the header padding and every attribute word stay 0.
-  std::string out(84 + 50 * static_cast<std::size_t>(triangles), '\0');
+  Buffer out(84 + 50 * static_cast<std::size_t>(triangles));
   char* p = out.data();
   std::string header = "lumivarex ";
   header += name;
@@ -56,30 +56,52 @@ std::string stl_binary(std::string_view name, const sample::VoxelGrid& grid, con
   std::memcpy(p + 80, &count, 4);
   p += 84;
 
+  const float* const L[3] = {lines[0].data(), lines[1].data(), lines[2].data()};
   detail::for_each_face(grid, [&](const FaceRef& f) {
-    std::uint64_t corners[4][3];
-    face_corners(f, corners);
+    // Corner coordinates in corner order, from the face's plane and the two
+    // grid lines it spans along each other axis.
+    float c[4][3];
+    const std::uint64_t i = f.c[0], j = f.c[1], k = f.c[2];
+    switch (f.axis) {
+      case 0: {
+        const float x = L[0][i], y0 = L[1][j], y1 = L[1][j + 1], z0 = L[2][k], z1 = L[2][k + 1];
+        const float v[4][3] = {{x, y0, z0}, {x, y1, z0}, {x, y1, z1}, {x, y0, z1}};
+        std::memcpy(c, v, sizeof c);
+        break;
+      }
+      case 1: {
+        const float y = L[1][j], x0 = L[0][i], x1 = L[0][i + 1], z0 = L[2][k], z1 = L[2][k + 1];
+        const float v[4][3] = {{x0, y, z0}, {x1, y, z0}, {x1, y, z1}, {x0, y, z1}};
+        std::memcpy(c, v, sizeof c);
+        break;
+      }
+      default: {
+        const float z = L[2][k], x0 = L[0][i], x1 = L[0][i + 1], y0 = L[1][j], y1 = L[1][j + 1];
+        const float v[4][3] = {{x0, y0, z}, {x1, y0, z}, {x1, y1, z}, {x0, y1, z}};
+        std::memcpy(c, v, sizeof c);
+        break;
+      }
+    }
     float rec[12] = {0.0f, 0.0f, 0.0f};
     rec[f.axis] = f.negative ? -1.0f : 1.0f;
     for (const auto& tri : kTriangleCorners) {
-      for (int v = 0; v < 3; ++v)
-        for (int a = 0; a < 3; ++a) rec[3 + 3 * v + a] = lines[a][corners[tri[v]][a]];
+      for (int v = 0; v < 3; ++v) std::memcpy(rec + 3 + 3 * v, c[tri[v]], 3 * sizeof(float));
       if constexpr (std::endian::native == std::endian::little) {
         std::memcpy(p, rec, 48);
       } else {
-        for (int i = 0; i < 12; ++i) {
-          const std::uint32_t w = to_le(std::bit_cast<std::uint32_t>(rec[i]));
-          std::memcpy(p + 4 * i, &w, 4);
+        for (int w = 0; w < 12; ++w) {
+          const std::uint32_t le = to_le(std::bit_cast<std::uint32_t>(rec[w]));
+          std::memcpy(p + 4 * w, &le, 4);
         }
       }
-      p += 50;
+      p += 50;  // the attribute word stays 0
     }
   });
   return out;
 }
 
-std::string stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Point3& lower,
-                      double voxel_size) {
+Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Point3& lower,
+                 double voxel_size) {
   const detail::AxisText text[3] = {detail::AxisText(detail::grid_lines(grid.nx, lower[0], voxel_size)),
                                     detail::AxisText(detail::grid_lines(grid.ny, lower[1], voxel_size)),
                                     detail::AxisText(detail::grid_lines(grid.nz, lower[2], voxel_size))};
@@ -103,7 +125,7 @@ std::string stl_ascii(std::string_view name, const sample::VoxelGrid& grid, cons
     size += 2 * len[0] + len[1] + 2 * len[2] + len[3];
   });
 
-  std::string out(size, '\0');
+  Buffer out(size);
   char* p = out.data();
   auto put = [&p](std::string_view s) {
     std::memcpy(p, s.data(), s.size());
