@@ -126,6 +126,12 @@ Fault build_fractions(const Json& entry, std::vector<std::string>& names, std::v
   return Fault::none;
 }
 
+bool non_decreasing(const std::vector<double>& v) noexcept {
+  for (std::size_t i = 0; i < v.size(); ++i)
+    if (std::isnan(v[i]) || (i > 0 && v[i] < v[i - 1])) return false;
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- registry
@@ -171,6 +177,7 @@ PhaseFractions PhaseFractions::of(const Json& entry) {
   PhaseFractions p;
   const Fault f = build_fractions(entry, p.names_, p.running_, p.total_);
   if (f != Fault::none) raise(f, {}, {});
+  p.monotone_ = non_decreasing(p.running_);
   return p;
 }
 
@@ -178,20 +185,11 @@ std::optional<PhaseFractions> PhaseFractions::try_of(const Json& entry) noexcept
   try {
     PhaseFractions p;
     if (build_fractions(entry, p.names_, p.running_, p.total_) != Fault::none) return std::nullopt;
+    p.monotone_ = non_decreasing(p.running_);
     return p;
   } catch (...) {
     return std::nullopt;
   }
-}
-
-std::size_t PhaseFractions::pick_hash(std::uint64_t h) const noexcept {
-  double u = static_cast<double>(h) * 0x1p-64;
-  if (u > 1.0) u = 1.0;
-  const double t = total_ * u;
-  const std::size_t n = running_.size();
-  for (std::size_t i = 0; i < n; ++i)
-    if (running_[i] >= t) return i;
-  return n - 1;
 }
 
 std::size_t PhaseFractions::pick(const Point& at, double cell_size) const noexcept {

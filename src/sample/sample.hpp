@@ -93,7 +93,26 @@ class PhaseFractions {
   static std::optional<PhaseFractions> try_of(const Json& entry) noexcept;
 
   // Index (into names()) of the phase for a cell hash.
-  std::size_t pick_hash(std::uint64_t h) const noexcept;
+  std::size_t pick_hash(std::uint64_t h) const noexcept {
+    // h to the nearest double without the sign-bit branch of an unsigned
+    // conversion: both halves convert exactly and their sum rounds once.
+    const double hd = static_cast<double>(static_cast<std::uint32_t>(h >> 32)) * 0x1p32 +
+                      static_cast<double>(static_cast<std::uint32_t>(h));
+    double u = hd * 0x1p-64;
+    if (u > 1.0) u = 1.0;
+    const double t = total_ * u;
+    const std::size_t n = running_.size();
+    if (monotone_) {
+      // The phases whose running sum reaches t form a suffix: count the rest
+      // without a data-dependent branch. A NaN t reaches none: the last phase.
+      std::size_t below = 0;
+      for (std::size_t i = 0; i < n; ++i) below += !(running_[i] >= t);
+      return below < n ? below : n - 1;
+    }
+    for (std::size_t i = 0; i < n; ++i)
+      if (running_[i] >= t) return i;
+    return n - 1;
+  }
   // Index of the phase for the cell that holds `at`.
   std::size_t pick(const Point& at, double cell_size) const noexcept;
 
@@ -103,6 +122,7 @@ class PhaseFractions {
   std::vector<std::string> names_;
   std::vector<double> running_;  // running sums, added left to right from zero
   double total_ = 0.0;
+  bool monotone_ = false;  // running sums non-decreasing, none NaN
 };
 
 // The name of the phase picked for the cell of `at`. Throws OpError with the

@@ -59,59 +59,119 @@ std::uint64_t axis_count(double min, double max, double voxel_size) noexcept {
   return static_cast<std::uint64_t>(n);
 }
 
-VoxelGrid voxel_phase_map(std::string_view name, const Bounds& bounds, double voxel_size,
-                          std::optional<double> scale_m) {
+namespace {
+
+// Everything a fill needs: sizes, names, zeroed storage and, when the voxels
+// must be picked, the fraction list with the name index of each of its phases.
+struct Plan {
+  data_loader::EntryPtr entry;
+  std::uint64_t nx = 1, ny = 1, nz = 1;
+  std::vector<std::string> names;
+  std::vector<std::int32_t> ids;
+  std::optional<PhaseFractions> picker;
+  std::vector<std::int32_t> to_name;
+  std::vector<std::int64_t> cx, cy, cz;  // cell index of each voxel centre per axis
+};
+
+Plan plan(std::string_view name, const Bounds& bounds, double voxel_size, std::optional<double> scale_m) {
   if (!(voxel_size > 0.0)) panic("voxel_phase_map: voxel_size must be positive");
   ensure_default_models_registered();
-  const data_loader::EntryPtr entry = lookup_entry(name);
+  Plan p;
+  p.entry = lookup_entry(name);
+  p.nx = axis_count(bounds[0][0], bounds[1][0], voxel_size);
+  p.ny = axis_count(bounds[0][1], bounds[1][1], voxel_size);
+  p.nz = axis_count(bounds[0][2], bounds[1][2], voxel_size);
+  const std::size_t count = checked_count(p.nx, p.ny, p.nz);
 
-  VoxelGrid g;
-  g.nx = axis_count(bounds[0][0], bounds[1][0], voxel_size);
-  g.ny = axis_count(bounds[0][1], bounds[1][1], voxel_size);
-  g.nz = axis_count(bounds[0][2], bounds[1][2], voxel_size);
-  const std::size_t count = checked_count(g.nx, g.ny, g.nz);
-  const double cell = scale_m.value_or(voxel_size);
-
-  const Json* fractions = member(*entry, "phase_volume_fractions");
-  const bool keyed = fractions != nullptr && fractions->is_object();
-  if (keyed)
-    for (const auto& item : fractions->get_ref<const Json::object_t&>()) g.phase_names.push_back(item.first);
+  const Json* fractions = member(*p.entry, "phase_volume_fractions");
+  if (fractions != nullptr && fractions->is_object())
+    for (const auto& item : fractions->get_ref<const Json::object_t&>()) p.names.push_back(item.first);
 
   try {
-    g.phase_ids.assign(count, 0);
+    p.ids.assign(count, 0);
   } catch (const std::bad_alloc&) {
-    too_large(g.nx, g.ny, g.nz);
+    too_large(p.nx, p.ny, p.nz);
   } catch (const std::length_error&) {
-    too_large(g.nx, g.ny, g.nz);
+    too_large(p.nx, p.ny, p.nz);
   }
 
-  if (g.phase_names.size() > 1) {
-    if (const auto picker = PhaseFractions::try_of(*entry)) {
-      // Position in phase_names of each pickable phase. Both lists are in key
-      // order and the pickable phases are a subset of the names.
-      std::vector<std::int32_t> to_name;
-      to_name.reserve(picker->names().size());
-      std::size_t k = 0;
-      for (const std::string& phase : picker->names()) {
-        while (g.phase_names[k] != phase) ++k;
-        to_name.push_back(static_cast<std::int32_t>(k));
-      }
-      // The hash of a cell is FNV-1a over ix, iy, iz in turn, so the state
-      // after ix (and after iy) is shared by a whole slab (and row).
-      const auto cx = axis_cells(g.nx, bounds[0][0], voxel_size, cell);
-      const auto cy = axis_cells(g.ny, bounds[0][1], voxel_size, cell);
-      const auto cz = axis_cells(g.nz, bounds[0][2], voxel_size, cell);
-      std::int32_t* out = g.phase_ids.data();
-      for (const std::int64_t ix : cx) {
-        const std::uint64_t hx = fnv1a_i64(kFnvOffset, ix);
-        for (const std::int64_t iy : cy) {
-          const std::uint64_t hy = fnv1a_i64(hx, iy);
-          for (const std::int64_t iz : cz) *out++ = to_name[picker->pick_hash(fnv1a_i64(hy, iz))];
-        }
+  // A single phase needs no pick; a list without a valid pick leaves zeros.
+  if (p.names.size() > 1) p.picker = PhaseFractions::try_of(*p.entry);
+  if (p.picker) {
+    // Both lists are in key order and the pickable phases are a subset of
+    // the names.
+    std::size_t k = 0;
+    for (const std::string& phase : p.picker->names()) {
+      while (p.names[k] != phase) ++k;
+      p.to_name.push_back(static_cast<std::int32_t>(k));
+    }
+    const double cell = scale_m.value_or(voxel_size);
+    p.cx = axis_cells(p.nx, bounds[0][0], voxel_size, cell);
+    p.cy = axis_cells(p.ny, bounds[0][1], voxel_size, cell);
+    p.cz = axis_cells(p.nz, bounds[0][2], voxel_size, cell);
+  }
+  if (p.names.empty()) p.names.emplace_back(name);
+  return p;
+}
+
+// Rows of (x, y) hashes up to this many are kept in a table for the
+// x-fastest fill; larger cross-sections rehash them per plane.
+constexpr std::size_t kMaxHashTable = std::size_t{1} << 22;
+
+}  // namespace
+
+// The cell hash is FNV-1a over ix, iy, iz in turn, so the state after ix (and
+// after iy) is shared by every voxel of a slab (and of a row).
+
+VoxelGrid voxel_phase_map(std::string_view name, const Bounds& bounds, double voxel_size,
+                          std::optional<double> scale_m) {
+  Plan p = plan(name, bounds, voxel_size, scale_m);
+  if (p.picker) {
+    std::int32_t* out = p.ids.data();
+    for (const std::int64_t ix : p.cx) {
+      const std::uint64_t hx = fnv1a_i64(kFnvOffset, ix);
+      for (const std::int64_t iy : p.cy) {
+        const std::uint64_t hy = fnv1a_i64(hx, iy);
+        for (const std::int64_t iz : p.cz) *out++ = p.to_name[p.picker->pick_hash(fnv1a_i64(hy, iz))];
       }
     }
   }
-  if (g.phase_names.empty()) g.phase_names.emplace_back(name);
+  VoxelGrid g;
+  g.phase_ids = std::move(p.ids);
+  g.phase_names = std::move(p.names);
+  g.nx = p.nx;
+  g.ny = p.ny;
+  g.nz = p.nz;
+  return g;
+}
+
+XFastestGrid voxel_phase_map_x_fastest(std::string_view name, const Bounds& bounds, double voxel_size,
+                                       std::optional<double> scale_m) {
+  Plan p = plan(name, bounds, voxel_size, scale_m);
+  if (p.picker) {
+    const std::size_t nx = p.cx.size(), ny = p.cy.size();
+    std::vector<std::uint64_t> hx(nx);
+    for (std::size_t x = 0; x < nx; ++x) hx[x] = fnv1a_i64(kFnvOffset, p.cx[x]);
+    std::int32_t* out = p.ids.data();
+    if (nx * ny <= kMaxHashTable) {
+      std::vector<std::uint64_t> hxy(nx * ny);
+      for (std::size_t y = 0; y < ny; ++y)
+        for (std::size_t x = 0; x < nx; ++x) hxy[y * nx + x] = fnv1a_i64(hx[x], p.cy[y]);
+      for (const std::int64_t iz : p.cz)
+        for (const std::uint64_t h : hxy) *out++ = p.to_name[p.picker->pick_hash(fnv1a_i64(h, iz))];
+    } else {
+      for (const std::int64_t iz : p.cz)
+        for (const std::int64_t iy : p.cy)
+          for (std::size_t x = 0; x < nx; ++x)
+            *out++ = p.to_name[p.picker->pick_hash(fnv1a_i64(fnv1a_i64(hx[x], iy), iz))];
+    }
+  }
+  XFastestGrid g;
+  g.phase_ids = std::move(p.ids);
+  g.phase_names = std::move(p.names);
+  g.nx = p.nx;
+  g.ny = p.ny;
+  g.nz = p.nz;
   return g;
 }
 

@@ -35,4 +35,21 @@ std::uint64_t axis_count(double min, double max, double voxel_size) noexcept;
 VoxelGrid voxel_phase_map(std::string_view name, const Bounds& bounds, double voxel_size,
                           std::optional<double> scale_m);
 
+// The same phase indices in the order of the volume files: voxel (x, y, z) at
+// x + nx * (y + ny * z).
+struct XFastestGrid {
+  std::vector<std::int32_t> phase_ids;
+  std::vector<std::string> phase_names;  // never empty
+  std::uint64_t nx = 1, ny = 1, nz = 1;
+
+  std::int32_t at(std::uint64_t x, std::uint64_t y, std::uint64_t z) const noexcept {
+    return phase_ids[static_cast<std::size_t>((z * ny + y) * nx + x)];
+  }
+};
+
+// voxel_phase_map laid out x-fastest, built directly in that order. Same
+// checks and errors.
+XFastestGrid voxel_phase_map_x_fastest(std::string_view name, const Bounds& bounds, double voxel_size,
+                                       std::optional<double> scale_m);
+
 }  // namespace lvx::sample

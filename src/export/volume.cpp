@@ -1,0 +1,240 @@
+#include "export/volume.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "core/error.hpp"
+#include "core/fsio.hpp"
+#include "core/json.hpp"
+#include "core/text.hpp"
+#include "sample/sample.hpp"
+
+namespace lvx::exporter {
+
+namespace {
+
+// The operating system would stop reading a path at its first NUL and write
+// some other file.
+void check_path(const char* op, const std::string& path) {
+  if (path.find('\0') != std::string::npos)
+    fail(std::string(op) + ": out_path must not contain a NUL character");
+}
+
+// Appends texts[id] for every id in order, into space sized exactly up front.
+void append_by_table(std::string& out, const std::vector<std::int32_t>& ids,
+                     const std::vector<std::string>& texts, const std::vector<std::uint64_t>& counts) {
+  std::size_t extra = 0;
+  for (std::size_t i = 0; i < texts.size(); ++i) extra += counts[i] * texts[i].size();
+  const std::size_t start = out.size();
+  out.resize(start + extra);
+  char* p = out.data() + start;
+  for (const std::int32_t id : ids) {
+    const std::string& t = texts[static_cast<std::size_t>(id)];
+    std::memcpy(p, t.data(), t.size());
+    p += t.size();
+  }
+}
+
+// Appends the same line `count` times.
+void append_repeated(std::string& out, std::string_view line, std::size_t count) {
+  const std::size_t start = out.size();
+  out.resize(start + line.size() * count);
+  char* p = out.data() + start;
+  for (std::size_t i = 0; i < count; ++i, p += line.size()) std::memcpy(p, line.data(), line.size());
+}
+
+std::string value_line(std::optional<double> v) {
+  std::string s;
+  append_fixed(s, v.value_or(0.0), 6);
+  s += '\n';
+  return s;
+}
+
+void append_property(std::string& out, const sample::XFastestGrid& g, const std::vector<std::int32_t>& ids,
+                     const std::vector<std::uint64_t>& counts, const sample::ResolvedEntry& entry,
+                     const std::string& property, const sample::Bounds& bounds, double voxel_size,
+                     std::optional<double> scale_m) {
+  const double scale = scale_m.value_or(voxel_size);
+  const sample::PropertySampler field(entry, property, scale);
+  out += "SCALARS ";
+  out += property;
+  out += " float 1\nLOOKUP_TABLE default\n";
+
+  if (field.is_constant()) {
+    append_repeated(out, value_line(field.constant()), ids.size());
+    return;
+  }
+  if (field.is_per_phase()) {
+    const auto& pickable = field.fractions().names();
+    std::vector<std::string> by_phase;
+    by_phase.reserve(pickable.size());
+    for (std::size_t i = 0; i < pickable.size(); ++i) by_phase.push_back(value_line(field.phase_value(i)));
+    // With the grid's own cell size, every voxel's pick is the grid's phase:
+    // the pickable phases are a subset of the grid's phase names, both in key
+    // order, and every voxel of the grid holds a picked phase.
+    if (std::bit_cast<std::uint64_t>(field.cell_size()) == std::bit_cast<std::uint64_t>(scale)) {
+      std::vector<std::string> by_id(g.phase_names.size());
+      std::size_t k = 0;
+      for (std::size_t j = 0; j < g.phase_names.size(); ++j) {
+        if (k < pickable.size() && pickable[k] == g.phase_names[j])
+          by_id[j] = by_phase[k++];
+        else
+          by_id[j] = value_line(0.0);  // never picked
+      }
+      append_by_table(out, ids, by_id, counts);
+      return;
+    }
+    const double cell = field.cell_size();
+    for (std::uint64_t z = 0; z < g.nz; ++z)
+      for (std::uint64_t y = 0; y < g.ny; ++y)
+        for (std::uint64_t x = 0; x < g.nx; ++x) {
+          const sample::Point c{(static_cast<double>(x) + 0.5) * voxel_size + bounds[0][0],
+                                (static_cast<double>(y) + 0.5) * voxel_size + bounds[0][1],
+                                (static_cast<double>(z) + 0.5) * voxel_size + bounds[0][2]};
+          out += by_phase[field.fractions().pick(c, cell)];
+        }
+    return;
+  }
+  for (std::uint64_t z = 0; z < g.nz; ++z)
+    for (std::uint64_t y = 0; y < g.ny; ++y)
+      for (std::uint64_t x = 0; x < g.nx; ++x) {
+        const sample::Point c{(static_cast<double>(x) + 0.5) * voxel_size + bounds[0][0],
+                              (static_cast<double>(y) + 0.5) * voxel_size + bounds[0][1],
+                              (static_cast<double>(z) + 0.5) * voxel_size + bounds[0][2]};
+        append_fixed(out, field.at(c).value_or(0.0), 6);
+        out += '\n';
+      }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- VTK
+
+std::string vtk_legacy_text(std::string_view name, const sample::Bounds& bounds, double voxel_size,
+                            const std::vector<std::string>& properties, std::optional<double> scale_m) {
+  if (name.empty()) fail("export_vtk_legacy: name required");
+  if (voxel_size <= 0.0) fail("export_vtk_legacy: voxel_size must be positive");
+  const sample::XFastestGrid g = sample::voxel_phase_map_x_fastest(name, bounds, voxel_size, scale_m);
+  const std::vector<std::int32_t>& ids = g.phase_ids;
+  std::vector<std::uint64_t> counts(g.phase_names.size());
+  for (const std::int32_t id : ids) ++counts[static_cast<std::size_t>(id)];
+
+  std::vector<std::string> id_lines(g.phase_names.size());
+  std::size_t id_bytes = 0;
+  for (std::size_t i = 0; i < id_lines.size(); ++i) {
+    append_uint(id_lines[i], i);
+    id_lines[i] += '\n';
+    id_bytes += counts[i] * id_lines[i].size();
+  }
+
+  std::string out;
+  // The phase block exactly, and a typical twelve-byte line per property value.
+  out.reserve(512 + name.size() + id_bytes + properties.size() * (64 + ids.size() * 12));
+  out += "# vtk DataFile Version 3.0\nlumivarex ";
+  out += name;
+  out += "\nASCII\nDATASET STRUCTURED_POINTS\nDIMENSIONS ";
+  append_uint(out, g.nx);
+  out += ' ';
+  append_uint(out, g.ny);
+  out += ' ';
+  append_uint(out, g.nz);
+  out += "\nORIGIN ";
+  for (int a = 0; a < 3; ++a) {
+    if (a) out += ' ';
+    append_shortest_plain(out, bounds[0][a]);
+  }
+  out += "\nSPACING ";
+  for (int a = 0; a < 3; ++a) {
+    if (a) out += ' ';
+    append_shortest_plain(out, voxel_size);
+  }
+  out += "\nPOINT_DATA ";
+  append_uint(out, ids.size());
+  out += "\nSCALARS phase_id int 1\nLOOKUP_TABLE default\n";
+  append_by_table(out, ids, id_lines, counts);
+
+  if (!properties.empty()) {
+    const sample::ResolvedEntry entry = sample::ResolvedEntry::resolve(name);
+    for (const std::string& property : properties) {
+      if (property.empty()) panic("voxel_sample: property must be non-empty");
+      append_property(out, g, ids, counts, entry, property, bounds, voxel_size, scale_m);
+    }
+  }
+  return out;
+}
+
+void export_vtk_legacy(std::string_view name, const std::string& out_path, const sample::Bounds& bounds,
+                       double voxel_size, const std::vector<std::string>& properties,
+                       std::optional<double> scale_m) {
+  const std::string text = vtk_legacy_text(name, bounds, voxel_size, properties, scale_m);
+  check_path("export_vtk_legacy", out_path);
+  create_parent_dirs(out_path);
+  write_file(out_path, text);
+}
+
+// ---------------------------------------------------------------- raw SDF
+
+std::string sdf_sidecar_path(std::string_view out_path) {
+  const std::size_t slash = out_path.rfind('/');
+  const std::size_t base = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::size_t dot = out_path.rfind('.');
+  std::string out(out_path);
+  if (dot != std::string_view::npos && dot > base) {
+    out.resize(dot + 1);
+    out += "json";
+  } else {
+    out += ".json";
+  }
+  return out;
+}
+
+std::string sdf_raw_bytes(const sample::XFastestGrid& grid, std::string_view mode) {
+  const bool occupancy = mode == "occupancy";
+  std::vector<std::uint32_t> word(grid.phase_names.size());
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    const float v = occupancy ? 1.0f : static_cast<float>(static_cast<std::int32_t>(i));
+    std::uint32_t u = std::bit_cast<std::uint32_t>(v);
+    if constexpr (std::endian::native == std::endian::big) u = __builtin_bswap32(u);
+    word[i] = u;
+  }
+  std::string out(grid.phase_ids.size() * 4, '\0');
+  char* dst = out.data();
+  for (const std::int32_t id : grid.phase_ids) {
+    std::memcpy(dst, &word[static_cast<std::size_t>(id)], 4);
+    dst += 4;
+  }
+  return out;
+}
+
+std::string sdf_sidecar_text(std::string_view name, const sample::Bounds& bounds, double voxel_size,
+                             std::string_view mode, const sample::XFastestGrid& grid) {
+  Json doc = Json::object();
+  doc["bounds"] = Json::array({Json::array({bounds[0][0], bounds[0][1], bounds[0][2]}),
+                               Json::array({bounds[1][0], bounds[1][1], bounds[1][2]})});
+  doc["dtype"] = "float32";
+  doc["layout"] = "x-fastest";
+  doc["mode"] = std::string(mode);
+  doc["name"] = std::string(name);
+  doc["phase_names"] = grid.phase_names;
+  doc["shape_xyz"] = Json::array({grid.nx, grid.ny, grid.nz});
+  doc["voxel_size_m"] = voxel_size;
+  return write_json_pretty(doc);
+}
+
+void export_sdf_raw(std::string_view name, const std::string& out_path, const sample::Bounds& bounds,
+                    double voxel_size, std::optional<double> scale_m, std::string_view mode) {
+  if (name.empty()) fail("export_sdf_raw: name required");
+  if (voxel_size <= 0.0) fail("export_sdf_raw: voxel_size must be positive");
+  check_path("export_sdf_raw", out_path);
+  const std::string sidecar = sdf_sidecar_path(out_path);
+  if (sidecar == out_path)
+    fail("export_sdf_raw: out_path '" + out_path + "' would be overwritten by its JSON sidecar");
+  const sample::XFastestGrid g = sample::voxel_phase_map_x_fastest(name, bounds, voxel_size, scale_m);
+  write_file(out_path, sdf_raw_bytes(g, mode));
+  const std::string text = sdf_sidecar_text(name, bounds, voxel_size, mode, g);
+  create_parent_dirs(sidecar);
+  write_file(sidecar, text);
+}
+
+}  // namespace lvx::exporter
