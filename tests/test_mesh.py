@@ -313,6 +313,8 @@ def test_paths_headers_and_failures(pkg, tmp_path):
         "ascii_missing_dir": f"core.py_export_stl('Cr', {str(missing)!r}, {box}, 0.001, binary=False)",
         "obj_write_fails": f"core.py_export_obj('Cr', {str(obj_dir)!r}, {box}, 0.001)",
         "long_header": f"core.py_export_stl({LONG_NAME!r}, {str(long_stl)!r}, {box}, 0.001)",
+        "nul_obj": f"core.py_export_obj('Cr', {str(tmp_path / 'cut.obj') + chr(0) + 'x'!r}, {box}, 0.001)",
+        "nul_stl": f"core.py_export_stl('Cr', {str(tmp_path / 'cut.stl') + chr(0) + 'x'!r}, {box}, 0.001)",
         "bad_bounds": "core.py_export_obj('Cr', 'x.obj', ((0, 0), (1, 1)), 0.001)",
         "bad_binary": f"core.py_export_stl('Cr', 'x.stl', {box}, 0.001, None, 1)",
     }
@@ -341,6 +343,11 @@ def test_paths_headers_and_failures(pkg, tmp_path):
     # The OBJ write fails after the MTL file was written; the failure is reported.
     assert results["obj_write_fails"][0] == "RuntimeError"
     assert (tmp_path / "taken.mtl").read_text().startswith("newmtl Cr\n")
+    # A NUL would cut the path short and some other file would be written.
+    assert results["nul_obj"] == ("RuntimeError", "export_obj: obj_path must not contain a NUL character")
+    assert results["nul_stl"] == ("RuntimeError", "export_stl: out_path must not contain a NUL character")
+    assert not (tmp_path / "cut.obj").exists() and not (tmp_path / "cut.mtl").exists()
+    assert not (tmp_path / "cut.stl").exists()
     header = long_stl.read_bytes()[:80]
     assert header == ("lumivarex " + LONG_NAME).encode()[:80] and header.endswith(b"\xc3")
     assert results["bad_bounds"][0] == "TypeError" and results["bad_bounds"][1].startswith("argument 'bounds': ")

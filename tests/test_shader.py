@@ -120,6 +120,9 @@ def test_hlsl_errors(pkg, tmp_path):
         with pytest.raises(CoreError) as e:
             pkg.eval(call)
         assert (e.value.name, e.value.text) == (cls, text)
+    with pytest.raises(CoreError) as e:  # a NUL would cut the path short: x.hlsl would be written
+        pkg.eval(f"core.py_export_hlsl('steel', {target + chr(0) + '.bak'!r})")
+    assert (e.value.name, e.value.text) == ("RuntimeError", "export_hlsl: out_path must not contain a NUL character")
     with pytest.raises(CoreError) as e:
         pkg.eval(f"core.py_export_hlsl('steel', {target!r}, 'IOR')")
     assert e.value.name == "TypeError" and e.value.text.startswith("argument 'properties': ")
