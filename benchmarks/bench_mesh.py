@@ -1,0 +1,180 @@
+"""Surface mesh export of a 150 x 150 x 150 two-phase box.
+
+Both sides go from the material's phase fractions and the box to a written
+file. Ours: one call of py_export_stl (binary or ASCII) or py_export_obj
+(voxel phase map, faces, text, write). Peers: numpy computes the same hashed
+phase grid and the same faces, numpy-stl writes them (binary and ASCII), and
+trimesh merges the vertices and writes the OBJ. The binary STL records of
+both sides are checked to be identical before anything is reported. Files go
+to a tmpfs folder when there is one, so that disk write-back does not blur
+the timings.
+
+    PYTHONPATH=python python3 benchmarks/bench_mesh.py [--n 150] [--repeat 3] [--dir DIR]
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import shutil
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+import numpy as np
+import trimesh
+from stl import mesh as stl_mesh
+from stl import Mode
+
+import lumivarex._lumivarex_core as installed_core
+
+FRACTIONS = {"ferrite": 1.0, "austenite": 1.0}
+VOXEL = 0.001
+SCALE = 0.005  # five voxels per pattern cell
+
+
+def load_core(root: Path):
+    """The built core in a throw-away package holding one two-phase datasheet."""
+    pkg = root / "lumivarex"
+    (pkg / "data" / "active" / "alloy").mkdir(parents=True)
+    shutil.copy2(installed_core.__file__, pkg / Path(installed_core.__file__).name)
+    (pkg / "__init__.py").write_text("")
+    (pkg / "data" / "active" / "alloy" / "duplex.json").write_text(
+        json.dumps({"phase_volume_fractions": FRACTIONS}))
+    for key in [k for k in sys.modules if k == "lumivarex" or k.startswith("lumivarex.")]:
+        del sys.modules[key]
+    sys.path.insert(0, str(root))
+    import lumivarex._lumivarex_core as core
+    return core
+
+
+def phase_grid(n: int) -> np.ndarray:
+    """The hashed cell pattern in numpy (FNV-1a over the three cell indices)."""
+    cells = np.floor(((np.arange(n) + 0.5) * VOXEL) / SCALE).astype(np.int64).view(np.uint64)
+    prime = np.uint64(0x100000001B3)
+
+    def fold(h, v):
+        for byte in range(8):
+            h = (h ^ ((v >> np.uint64(8 * byte)) & np.uint64(0xFF))) * prime
+        return h
+
+    h = fold(np.full(n, 0xCBF29CE484222325, dtype=np.uint64), cells)[:, None, None]
+    h = fold(h, cells[None, :, None])
+    h = fold(h, cells[None, None, :])
+    names = sorted(FRACTIONS)
+    total = sum(FRACTIONS[k] for k in names)
+    target = total * np.minimum(h.astype(np.float64) * 2.0**-64, 1.0)
+    grid = np.full(h.shape, len(names) - 1, dtype=np.int32)
+    running_sums = np.cumsum([FRACTIONS[k] for k in names])
+    for i in reversed(range(len(names))):
+        grid[running_sums[i] >= target] = i
+    return grid
+
+
+OFFSETS = np.array([[[0, 0, 0], [0, 1, 0], [0, 1, 1], [0, 0, 1]],
+                    [[0, 0, 0], [1, 0, 0], [1, 0, 1], [0, 0, 1]],
+                    [[0, 0, 0], [1, 0, 0], [1, 1, 0], [0, 1, 0]]])
+
+
+def numpy_quads(grid: np.ndarray):
+    """Corner coordinates (f, 4, 3), normals (f, 3) and phases of the boundary faces."""
+    corners, normals, phases = [], [], []
+    for axis in range(3):
+        pad = [(0, 0)] * 3
+        pad[axis] = (1, 1)
+        padded = np.pad(grid, pad, constant_values=-1)
+        lo = np.delete(padded, -1, axis=axis)
+        up = np.delete(padded, 0, axis=axis)
+        mask = lo != up
+        idx = np.argwhere(mask)  # C order: the face order of the exporter
+        low, upp = lo[mask], up[mask]
+        inside = upp >= 0
+        c = (idx[:, None, :] + OFFSETS[axis][None]) * VOXEL + 0.0
+        n = np.zeros((len(idx), 3))
+        n[:, axis] = np.where(inside, -1.0, 1.0)
+        corners.append(c)
+        normals.append(n)
+        phases.append(np.where(inside, upp, low))
+    return np.concatenate(corners), np.concatenate(normals), np.concatenate(phases)
+
+
+def peer_stl(n: int, path: str, mode) -> None:
+    corners, normals, _ = numpy_quads(phase_grid(n))
+    tris = np.empty((2 * len(corners), 3, 3))
+    tris[0::2] = corners[:, [0, 1, 2]]
+    tris[1::2] = corners[:, [0, 2, 3]]
+    m = stl_mesh.Mesh(np.zeros(len(tris), dtype=stl_mesh.Mesh.dtype), calculate_normals=False)
+    m.vectors[:] = tris
+    m.normals[:] = np.repeat(normals, 2, axis=0)
+    m.save(path, mode=mode, update_normals=False)
+
+
+def peer_obj(n: int, path: str) -> None:
+    corners, _, _ = numpy_quads(phase_grid(n))
+    faces = np.arange(4 * len(corners)).reshape(-1, 4)
+    tri = np.concatenate([faces[:, [0, 1, 2]], faces[:, [0, 2, 3]]])
+    mesh = trimesh.Trimesh(vertices=corners.reshape(-1, 3), faces=tri, process=True)  # merges vertices
+    with open(path, "w") as fh:
+        fh.write(trimesh.exchange.obj.export_obj(mesh, include_normals=False, include_texture=False))
+
+
+def best(fn, repeat: int) -> float:
+    times = []
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - t0)
+    return min(times)
+
+
+def main() -> None:
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--n", type=int, default=150)
+    ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--dir", default="/dev/shm" if os.path.isdir("/dev/shm") else None)
+    args = ap.parse_args()
+    n = args.n
+    with tempfile.TemporaryDirectory(dir=args.dir) as tmp:
+        root = Path(tmp)
+        core = load_core(root / "pkg")
+        bounds = ((0.0, 0.0, 0.0), (n * VOXEL, n * VOXEL, n * VOXEL))
+        out = {k: str(root / k) for k in ("ours.stl", "ours_ascii.stl", "ours.obj",
+                                          "peer.stl", "peer_ascii.stl", "peer.obj")}
+        grid_time = best(lambda: phase_grid(n), args.repeat)
+
+        ours = {
+            "binary STL": best(lambda: core.py_export_stl("duplex", out["ours.stl"], bounds, VOXEL, SCALE),
+                               args.repeat),
+            "ASCII STL": best(lambda: core.py_export_stl("duplex", out["ours_ascii.stl"], bounds, VOXEL, SCALE,
+                                                         binary=False), args.repeat),
+            "OBJ": best(lambda: core.py_export_obj("duplex", out["ours.obj"], bounds, VOXEL, SCALE),
+                        args.repeat),
+        }
+        peers = {
+            "binary STL": best(lambda: peer_stl(n, out["peer.stl"], Mode.BINARY), args.repeat),
+            "ASCII STL": best(lambda: peer_stl(n, out["peer_ascii.stl"], Mode.ASCII), 1),
+            "OBJ": best(lambda: peer_obj(n, out["peer.obj"]), 1),
+        }
+        a = Path(out["ours.stl"]).read_bytes()
+        b = Path(out["peer.stl"]).read_bytes()
+        if a[80:] != b[80:]:
+            sys.exit("the peer's binary STL records differ from ours: not the same mesh")
+        sizes = {"binary STL": len(a), "ASCII STL": os.path.getsize(out["ours_ascii.stl"]),
+                 "OBJ": os.path.getsize(out["ours.obj"])}
+        peer_sizes = {"binary STL": len(b), "ASCII STL": os.path.getsize(out["peer_ascii.stl"]),
+                      "OBJ": os.path.getsize(out["peer.obj"])}
+        triangles = int.from_bytes(a[80:84], "little")
+        print(f"{n}^3 two-phase box: {triangles // 2} faces, {triangles} triangles "
+              f"in {tmp}; the peers' numpy phase grid takes {grid_time:.3f} s of their times")
+        peer_name = {"binary STL": "numpy+numpy-stl", "ASCII STL": "numpy+numpy-stl", "OBJ": "numpy+trimesh"}
+        for k in ours:
+            mb = sizes[k] / 1e6
+            print(f"{k:10s} ours {ours[k]:7.3f} s {mb / ours[k]:8.1f} MB/s ({mb:.1f} MB) | "
+                  f"{peer_name[k]} {peers[k]:7.3f} s {peer_sizes[k] / 1e6 / peers[k]:8.1f} MB/s | "
+                  f"ratio {peers[k] / ours[k]:6.1f}x")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,259 @@
+#include "export/mesh.hpp"
+
+#include "core/error.hpp"
+#include "core/text.hpp"
+#include "export/mesh_faces.hpp"
+#include "export/mesh_text.hpp"
+
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <unordered_map>
+
+namespace lvx::exporter {
+
+namespace detail {
+
+std::uint64_t count_faces(const sample::VoxelGrid& g) {
+  std::uint64_t n = 0;
+  for_each_face(g, [&](const FaceRef&) { ++n; });
+  return n;
+}
+
+std::vector<double> grid_lines(std::uint64_t n, double min, double voxel_size) {
+  std::vector<double> v(static_cast<std::size_t>(n) + 1);
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const double offset = static_cast<double>(i) * voxel_size;  // rounded product, then the sum
+    v[i] = offset + min;
+  }
+  return v;
+}
+
+AxisText::AxisText(const std::vector<double>& lines) {
+  offsets_.reserve(lines.size() + 1);
+  offsets_.push_back(0);
+  for (double v : lines) {
+    append_fixed(text_, v, 6);
+    offsets_.push_back(text_.size());
+  }
+}
+
+}  // namespace detail
+
+using detail::FaceRef;
+using detail::kCornerOffset;
+
+std::vector<BoundaryQuad> boundary_quads(const sample::VoxelGrid& grid, const Point3& lower, double voxel_size) {
+  const std::vector<double> lines[3] = {detail::grid_lines(grid.nx, lower[0], voxel_size),
+                                        detail::grid_lines(grid.ny, lower[1], voxel_size),
+                                        detail::grid_lines(grid.nz, lower[2], voxel_size)};
+  std::vector<BoundaryQuad> quads;
+  quads.reserve(static_cast<std::size_t>(detail::count_faces(grid)));
+  detail::for_each_face(grid, [&](const FaceRef& f) {
+    BoundaryQuad q;
+    for (int c = 0; c < 4; ++c)
+      for (int a = 0; a < 3; ++a) q.corners[c][a] = lines[a][f.c[a] + kCornerOffset[f.axis][c][a]];
+    q.normal = {0.0, 0.0, 0.0};
+    q.normal[f.axis] = f.negative ? -1.0 : 1.0;
+    q.phase = f.phase;
+    quads.push_back(q);
+  });
+  return quads;
+}
+
+std::string mtl_path_for(std::string_view obj_path) {
+  const std::size_t slash = obj_path.rfind('/');
+  const std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::string_view file = obj_path.substr(start);
+  if (file.empty() || file == "." || file == "..") return std::string(obj_path);
+  const std::size_t dot = file.rfind('.');
+  const std::size_t stem_len = (dot == std::string_view::npos || dot == 0) ? file.size() : dot;
+  std::string out(obj_path.substr(0, start + stem_len));
+  out += ".mtl";
+  return out;
+}
+
+std::array<double, 3> phase_colour(std::string_view phase_name) {
+  std::uint64_t h = 0xcbf29ce484222325ULL;
+  for (unsigned char c : phase_name) {
+    h ^= c;
+    h *= 0x100000001b3ULL;
+  }
+  return {static_cast<double>((h >> 48) & 255) / 255.0, static_cast<double>((h >> 32) & 255) / 255.0,
+          static_cast<double>((h >> 16) & 255) / 255.0};
+}
+
+std::string mtl_text(const std::vector<std::string>& phase_names) {
+  std::string s;
+  for (const std::string& p : phase_names) {
+    const auto rgb = phase_colour(p);
+    s += "newmtl ";
+    s += p;
+    s += "\nKd";
+    for (double c : rgb) {
+      s += ' ';
+      append_fixed(s, c, 4);
+    }
+    s += "\nKa";
+    for (double c : rgb) {
+      s += ' ';
+      append_fixed(s, 0.2 * c, 4);
+    }
+    s += "\nKs 0.5 0.5 0.5\nNs 32\n\n";
+  }
+  return s;
+}
+
+namespace {
+
+// Vertex numbers keyed on the bit patterns of the three coordinates. Every
+// corner lies on grid lines, so the distinct bit patterns of each axis are
+// numbered first (a hash map per axis, linear in the axis length); the triple
+// of those numbers is a collision-free hash of the key and addresses a dense
+// table. Bit-identical coordinates share a number even when they come from
+// different grid lines (a huge offset swallowing the voxel size).
+class VertexTable {
+public:
+  VertexTable(const std::vector<double> (&lines)[3]) {
+    std::uint64_t cells = 1;
+    for (int a = 0; a < 3; ++a) {
+      std::unordered_map<std::uint64_t, std::uint32_t> seen;
+      seen.reserve(lines[a].size());
+      code_[a].resize(lines[a].size());
+      for (std::size_t i = 0; i < lines[a].size(); ++i) {
+        auto [it, inserted] =
+            seen.try_emplace(std::bit_cast<std::uint64_t>(lines[a][i]), static_cast<std::uint32_t>(seen.size()));
+        code_[a][i] = it->second;
+        if (inserted) line_of_[a].push_back(static_cast<std::uint32_t>(i));
+      }
+      if (__builtin_mul_overflow(cells, line_of_[a].size(), &cells)) fail("export_obj: grid too large");
+    }
+    stride_y_ = line_of_[2].size();
+    stride_x_ = line_of_[1].size() * stride_y_;
+    try {
+      number_.assign(static_cast<std::size_t>(cells), 0);
+    } catch (const std::length_error&) {
+      fail("export_obj: grid too large");
+    }
+  }
+
+  // 1-based vertex number of the corner on grid lines (i, j, k); a new
+  // number when its coordinates were not seen before.
+  std::uint32_t intern(std::uint64_t i, std::uint64_t j, std::uint64_t k) {
+    const std::uint32_t cx = code_[0][i], cy = code_[1][j], cz = code_[2][k];
+    std::uint32_t& slot = number_[cx * stride_x_ + cy * stride_y_ + cz];
+    if (slot == 0) {
+      if (vertices_.size() >= std::numeric_limits<std::uint32_t>::max())
+        fail("export_obj: mesh too large");
+      vertices_.push_back({line_of_[0][cx], line_of_[1][cy], line_of_[2][cz]});
+      slot = static_cast<std::uint32_t>(vertices_.size());
+    }
+    return slot;
+  }
+
+  // Grid-line indices of each vertex (its first occurrence), in number order.
+  const std::vector<std::array<std::uint32_t, 3>>& vertices() const noexcept { return vertices_; }
+
+private:
+  std::vector<std::uint32_t> code_[3];     // grid line -> number of its bit pattern
+  std::vector<std::uint32_t> line_of_[3];  // bit-pattern number -> first grid line
+  std::size_t stride_x_ = 0, stride_y_ = 0;
+  std::vector<std::uint32_t> number_;
+  std::vector<std::array<std::uint32_t, 3>> vertices_;
+};
+
+inline std::size_t decimal_digits(std::uint32_t v) noexcept {
+  std::size_t n = 1;
+  while (v >= 10) {
+    v /= 10;
+    ++n;
+  }
+  return n;
+}
+
+inline char* put(char* p, std::string_view s) noexcept {
+  std::memcpy(p, s.data(), s.size());
+  return p + s.size();
+}
+
+}  // namespace
+
+Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::VoxelGrid& grid,
+                 const Point3& lower, double voxel_size) {
+  const std::vector<double> lines[3] = {detail::grid_lines(grid.nx, lower[0], voxel_size),
+                                        detail::grid_lines(grid.ny, lower[1], voxel_size),
+                                        detail::grid_lines(grid.nz, lower[2], voxel_size)};
+  // Vertex numbers are written as 32-bit values; a grid needing more would
+  // not fit in memory anyway.
+  constexpr std::uint64_t kMaxLines = std::numeric_limits<std::uint32_t>::max() / 2;
+  if (grid.nx >= kMaxLines || grid.ny >= kMaxLines || grid.nz >= kMaxLines) fail("export_obj: grid too large");
+
+  VertexTable table(lines);
+  std::vector<std::vector<std::array<std::uint32_t, 4>>> groups(grid.phase_names.size());
+  detail::for_each_face(grid, [&](const FaceRef& f) {
+    if (f.phase < 0 || static_cast<std::size_t>(f.phase) >= groups.size())
+      panic("export_obj: phase index outside phase_names");
+    std::array<std::uint32_t, 4> quad;
+    for (int c = 0; c < 4; ++c) {
+      const auto& off = kCornerOffset[f.axis][c];
+      quad[c] = table.intern(f.c[0] + off[0], f.c[1] + off[1], f.c[2] + off[2]);
+    }
+    groups[static_cast<std::size_t>(f.phase)].push_back(quad);
+  });
+  const auto& vertex_lines = table.vertices();
+
+  const detail::AxisText text[3] = {detail::AxisText(lines[0]), detail::AxisText(lines[1]),
+                                    detail::AxisText(lines[2])};
+
+  // Exact output size, so the text is written into one allocation.
+  std::size_t size = 7 + mtl_ref.size() + 1;  // "mtllib " ref "\n"
+  for (const auto& at : vertex_lines)
+    size += 5 + text[0].length(at[0]) + text[1].length(at[1]) + text[2].length(at[2]);
+  for (std::size_t p = 0; p < groups.size(); ++p) {
+    if (groups[p].empty()) continue;
+    const std::size_t pn = grid.phase_names[p].size();
+    size += 2 + name.size() + 1 + pn + 8 + pn + 1;  // "o {}_{}\nusemtl {}\n"
+    for (const auto& q : groups[p])
+      size += 6 + decimal_digits(q[0]) + decimal_digits(q[1]) + decimal_digits(q[2]) + decimal_digits(q[3]);
+  }
+
+  Buffer out(size);
+  char* p = out.data();
+  p = put(p, "mtllib ");
+  p = put(p, mtl_ref);
+  *p++ = '\n';
+  for (const auto& at : vertex_lines) {
+    p = put(p, "v ");
+    p = put(p, text[0].at(at[0]));
+    *p++ = ' ';
+    p = put(p, text[1].at(at[1]));
+    *p++ = ' ';
+    p = put(p, text[2].at(at[2]));
+    *p++ = '\n';
+  }
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    if (groups[g].empty()) continue;
+    const std::string& phase = grid.phase_names[g];
+    p = put(p, "o ");
+    p = put(p, name);
+    *p++ = '_';
+    p = put(p, phase);
+    p = put(p, "\nusemtl ");
+    p = put(p, phase);
+    *p++ = '\n';
+    for (const auto& q : groups[g]) {
+      *p++ = 'f';
+      for (std::uint32_t v : q) {
+        *p++ = ' ';
+        p = std::to_chars(p, p + 10, v).ptr;
+      }
+      *p++ = '\n';
+    }
+  }
+  if (p != out.data() + out.size()) panic("export_obj: OBJ size mismatch");
+  return out;
+}
+
+}  // namespace lvx::exporter

@@ -1,0 +1,96 @@
+// Face enumeration shared by the mesh writers: the boundary faces of a voxel
+// grid in index space, and the grid-line coordinates they are placed on.
+#pragma once
+
+#include "sample/voxel.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace lvx::exporter::detail {
+
+// A boundary face in grid-line indices: `c` is corner 0; the other corners
+// follow from `axis` (see kCornerOffset). `negative` is the sign of the
+// normal along `axis`.
+struct FaceRef {
+  std::uint64_t c[3];
+  std::int32_t phase;
+  std::uint8_t axis;
+  bool negative;
+};
+
+// Index offsets of corners 0..3 from corner 0, per axis of the face normal.
+inline constexpr std::uint8_t kCornerOffset[3][4][3] = {
+    {{0, 0, 0}, {0, 1, 0}, {0, 1, 1}, {0, 0, 1}},
+    {{0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}},
+    {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}},
+};
+
+// Compares `n` phases of two rows (null = outside the grid, phase -1) and
+// calls on_face(t, lower_phase, upper_phase) where they differ.
+template <class F>
+inline void compare_rows(const std::int32_t* lo, const std::int32_t* up, std::size_t n, F&& on_face) {
+  if (lo && up) {
+    for (std::size_t t = 0; t < n; ++t)
+      if (lo[t] != up[t]) on_face(t, lo[t], up[t]);
+  } else if (up) {
+    for (std::size_t t = 0; t < n; ++t)
+      if (up[t] != -1) on_face(t, -1, up[t]);
+  } else if (lo) {
+    for (std::size_t t = 0; t < n; ++t)
+      if (lo[t] != -1) on_face(t, lo[t], -1);
+  }
+}
+
+// Calls emit(const FaceRef&) for every boundary face in output order: planes
+// across x (plane, y, z nesting), across y (x, plane, z), across z (x, y,
+// plane). A face carries the upper phase when it is inside the grid and then
+// points towards lower coordinates; hull faces point out of the box.
+template <class F>
+void for_each_face(const sample::VoxelGrid& g, F&& emit) {
+  const std::uint64_t nx = g.nx, ny = g.ny, nz = g.nz;
+  const std::int32_t* ids = g.phase_ids.data();
+  const std::size_t slab = static_cast<std::size_t>(ny * nz);
+  auto make = [](std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint8_t axis, std::int32_t lower,
+                 std::int32_t upper) {
+    const bool upper_inside = upper >= 0;
+    return FaceRef{{a, b, c}, upper_inside ? upper : lower, axis, upper_inside};
+  };
+
+  for (std::uint64_t p = 0; p <= nx; ++p) {
+    const std::int32_t* lo = p > 0 ? ids + (p - 1) * slab : nullptr;
+    const std::int32_t* up = p < nx ? ids + p * slab : nullptr;
+    for (std::uint64_t iy = 0; iy < ny; ++iy) {
+      compare_rows(lo ? lo + iy * nz : nullptr, up ? up + iy * nz : nullptr, static_cast<std::size_t>(nz),
+                   [&](std::size_t t, std::int32_t l, std::int32_t u) { emit(make(p, iy, t, 0, l, u)); });
+    }
+  }
+  for (std::uint64_t ix = 0; ix < nx; ++ix) {
+    const std::int32_t* block = ids + ix * slab;
+    for (std::uint64_t p = 0; p <= ny; ++p) {
+      const std::int32_t* lo = p > 0 ? block + (p - 1) * nz : nullptr;
+      const std::int32_t* up = p < ny ? block + p * nz : nullptr;
+      compare_rows(lo, up, static_cast<std::size_t>(nz), [&](std::size_t t, std::int32_t l, std::int32_t u) {
+        emit(make(ix, p, t, 1, l, u));
+      });
+    }
+  }
+  for (std::uint64_t ix = 0; ix < nx; ++ix) {
+    for (std::uint64_t iy = 0; iy < ny; ++iy) {
+      const std::int32_t* row = ids + (ix * ny + iy) * nz;
+      if (row[0] != -1) emit(make(ix, iy, 0, 2, -1, row[0]));
+      for (std::uint64_t p = 1; p < nz; ++p)
+        if (row[p - 1] != row[p]) emit(make(ix, iy, p, 2, row[p - 1], row[p]));
+      if (row[nz - 1] != -1) emit(make(ix, iy, nz, 2, row[nz - 1], -1));
+    }
+  }
+}
+
+// Number of faces for_each_face would emit.
+std::uint64_t count_faces(const sample::VoxelGrid& g);
+
+// Grid-line coordinates i * voxel_size + min for i = 0..n (n + 1 values).
+std::vector<double> grid_lines(std::uint64_t n, double min, double voxel_size);
+
+}  // namespace lvx::exporter::detail

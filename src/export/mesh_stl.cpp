@@ -1,0 +1,170 @@
+#include "core/error.hpp"
+#include "export/mesh.hpp"
+#include "export/mesh_faces.hpp"
+#include "export/mesh_text.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
+
+namespace lvx::exporter {
+
+using detail::FaceRef;
+using detail::kCornerOffset;
+
+namespace {
+
+inline std::uint32_t to_le(std::uint32_t v) noexcept {
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  return v;
+}
+
+// Corner indices of one face: corners[c][axis].
+inline void face_corners(const FaceRef& f, std::uint64_t (&corners)[4][3]) noexcept {
+  for (int c = 0; c < 4; ++c)
+    for (int a = 0; a < 3; ++a) corners[c][a] = f.c[a] + kCornerOffset[f.axis][c][a];
+}
+
+// Each face (c0, c1, c2, c3) becomes the triangles (c0, c1, c2) and (c0, c2, c3).
+constexpr int kTriangleCorners[2][3] = {{0, 1, 2}, {0, 2, 3}};
+
+}  // namespace
+
+Buffer stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Point3& lower,
+                  double voxel_size) {
+  const std::uint64_t triangles = 2 * detail::count_faces(grid);
+  if (triangles > std::numeric_limits<std::uint32_t>::max())
+    fail("export_stl: too many triangles for a binary STL file");
+
+  std::vector<float> lines[3];
+  const std::uint64_t counts[3] = {grid.nx, grid.ny, grid.nz};
+  for (int a = 0; a < 3; ++a) {
+    const std::vector<double> d = detail::grid_lines(counts[a], lower[a], voxel_size);
+    lines[a].resize(d.size());
+    // The conversion rounds to nearest, ties to even.
+    std::transform(d.begin(), d.end(), lines[a].begin(), [](double v) { return static_cast<float>(v); });
+  }
+
+  // Zero-filled: the header padding and every attribute word stay 0.
+  Buffer out(84 + 50 * static_cast<std::size_t>(triangles));
+  char* p = out.data();
+  std::string header = "lumivarex ";
+  header += name;
+  std::memcpy(p, header.data(), std::min<std::size_t>(header.size(), 80));
+  const std::uint32_t count = to_le(static_cast<std::uint32_t>(triangles));
+  std::memcpy(p + 80, &count, 4);
+  p += 84;
+
+  const float* const L[3] = {lines[0].data(), lines[1].data(), lines[2].data()};
+  detail::for_each_face(grid, [&](const FaceRef& f) {
+    // Corner coordinates in corner order, from the face's plane and the two
+    // grid lines it spans along each other axis.
+    float c[4][3];
+    const std::uint64_t i = f.c[0], j = f.c[1], k = f.c[2];
+    switch (f.axis) {
+      case 0: {
+        const float x = L[0][i], y0 = L[1][j], y1 = L[1][j + 1], z0 = L[2][k], z1 = L[2][k + 1];
+        const float v[4][3] = {{x, y0, z0}, {x, y1, z0}, {x, y1, z1}, {x, y0, z1}};
+        std::memcpy(c, v, sizeof c);
+        break;
+      }
+      case 1: {
+        const float y = L[1][j], x0 = L[0][i], x1 = L[0][i + 1], z0 = L[2][k], z1 = L[2][k + 1];
+        const float v[4][3] = {{x0, y, z0}, {x1, y, z0}, {x1, y, z1}, {x0, y, z1}};
+        std::memcpy(c, v, sizeof c);
+        break;
+      }
+      default: {
+        const float z = L[2][k], x0 = L[0][i], x1 = L[0][i + 1], y0 = L[1][j], y1 = L[1][j + 1];
+        const float v[4][3] = {{x0, y0, z}, {x1, y0, z}, {x1, y1, z}, {x0, y1, z}};
+        std::memcpy(c, v, sizeof c);
+        break;
+      }
+    }
+    float rec[12] = {0.0f, 0.0f, 0.0f};
+    rec[f.axis] = f.negative ? -1.0f : 1.0f;
+    for (const auto& tri : kTriangleCorners) {
+      for (int v = 0; v < 3; ++v) std::memcpy(rec + 3 + 3 * v, c[tri[v]], 3 * sizeof(float));
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, rec, 48);
+      } else {
+        for (int w = 0; w < 12; ++w) {
+          const std::uint32_t le = to_le(std::bit_cast<std::uint32_t>(rec[w]));
+          std::memcpy(p + 4 * w, &le, 4);
+        }
+      }
+      p += 50;  // the attribute word stays 0
+    }
+  });
+  return out;
+}
+
+Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Point3& lower,
+                 double voxel_size) {
+  const detail::AxisText text[3] = {detail::AxisText(detail::grid_lines(grid.nx, lower[0], voxel_size)),
+                                    detail::AxisText(detail::grid_lines(grid.ny, lower[1], voxel_size)),
+                                    detail::AxisText(detail::grid_lines(grid.nz, lower[2], voxel_size))};
+  static constexpr std::string_view kFacet = "  facet normal ";
+  static constexpr std::string_view kLoop = "\n    outer loop\n";
+  static constexpr std::string_view kVertex = "\t  vertex ";
+  static constexpr std::string_view kEnd = "    endloop\n  endfacet\n";
+  static constexpr std::string_view kPlus = "1.000000", kMinus = "-1.000000", kZero = "0.000000";
+
+  // Every normal line has two zeros, one unit and two blanks.
+  constexpr std::size_t kFixedPerTriangle =
+      kFacet.size() + 2 * kZero.size() + 2 + kLoop.size() + 3 * (kVertex.size() + 3) + kEnd.size();
+  std::size_t size = 6 + name.size() + 1 + 9 + name.size() + 1;  // "solid {}\n", "endsolid {}\n"
+  detail::for_each_face(grid, [&](const FaceRef& f) {
+    std::uint64_t corners[4][3];
+    face_corners(f, corners);
+    std::size_t len[4];
+    for (int c = 0; c < 4; ++c)
+      len[c] = text[0].length(corners[c][0]) + text[1].length(corners[c][1]) + text[2].length(corners[c][2]);
+    size += 2 * (kFixedPerTriangle + (f.negative ? kMinus : kPlus).size());
+    size += 2 * len[0] + len[1] + 2 * len[2] + len[3];
+  });
+
+  Buffer out(size);
+  char* p = out.data();
+  auto put = [&p](std::string_view s) {
+    std::memcpy(p, s.data(), s.size());
+    p += s.size();
+  };
+  put("solid ");
+  put(name);
+  put("\n");
+  detail::for_each_face(grid, [&](const FaceRef& f) {
+    std::uint64_t corners[4][3];
+    face_corners(f, corners);
+    std::string_view normal[3] = {kZero, kZero, kZero};
+    normal[f.axis] = f.negative ? kMinus : kPlus;
+    for (const auto& tri : kTriangleCorners) {
+      put(kFacet);
+      put(normal[0]);
+      *p++ = ' ';
+      put(normal[1]);
+      *p++ = ' ';
+      put(normal[2]);
+      put(kLoop);
+      for (int v = 0; v < 3; ++v) {
+        const auto& c = corners[tri[v]];
+        put(kVertex);
+        put(text[0].at(c[0]));
+        *p++ = ' ';
+        put(text[1].at(c[1]));
+        *p++ = ' ';
+        put(text[2].at(c[2]));
+        *p++ = '\n';
+      }
+      put(kEnd);
+    }
+  });
+  put("endsolid ");
+  put(name);
+  put("\n");
+  if (p != out.data() + out.size()) panic("export_stl: STL text size mismatch");
+  return out;
+}
+
+}  // namespace lvx::exporter

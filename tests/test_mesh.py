@@ -1,0 +1,354 @@
+"""Surface meshes: the boundary faces of the voxel phase map as OBJ+MTL and STL."""
+
+from __future__ import annotations
+
+import json
+import math
+import struct
+from collections import Counter
+from pathlib import Path
+
+import numpy as np
+import pytest
+import trimesh
+from stl import mesh as stl_mesh
+
+from conftest import CoreError
+
+MASK = (1 << 64) - 1
+TRIO = {"phase_volume_fractions": {"b": 2, "a": 1, "c": 1.5, "z_unused": 0}}
+LONG_NAME = "a" + "\u00e9" * 40  # "lumivarex " + this crosses byte 80 inside an "é"
+
+
+@pytest.fixture
+def pkg(make_package):
+    return make_package({
+        "alloy/Cr.json": {"density": 7190},
+        "alloy/trio.json": TRIO,
+        "alloy/solid.json": {"phase_volume_fractions": {"solid": 1}},
+        f"alloy/{LONG_NAME}.json": {},
+    })
+
+
+# ---------------------------------------------------------------- reference
+
+
+def fnv1a(data: bytes) -> int:
+    h = 0xCBF29CE484222325
+    for b in data:
+        h = ((h ^ b) * 0x100000001B3) & MASK
+    return h
+
+
+def pick(fractions: dict, centre, cell: float) -> int:
+    """Index (in sorted name order) of the phase of the cell holding `centre`."""
+    names = sorted(fractions, key=str.encode)
+    total = 0.0
+    for n in names:
+        total += fractions[n]
+    target = total * min(float(fnv1a(struct.pack("<qqq", *(math.floor(c / cell) for c in centre))))
+                         * 2.0**-64, 1.0)
+    s = 0.0
+    for i, n in enumerate(names):
+        s += fractions[n]
+        if s >= target:
+            return i
+    return len(names) - 1
+
+
+def phase_grid(fractions: dict | None, lower, upper, vs: float, cell: float | None = None) -> np.ndarray:
+    n = [max(1, math.ceil((upper[a] - lower[a]) / vs)) for a in range(3)]
+    grid = np.zeros(n, dtype=np.int64)
+    if fractions and len(fractions) > 1:
+        for ix, iy, iz in np.ndindex(*n):
+            centre = [(i + 0.5) * vs + lower[a] for a, i in enumerate((ix, iy, iz))]
+            grid[ix, iy, iz] = pick(fractions, centre, cell or vs)
+    return grid
+
+
+OFFSETS = {0: [(0, 0, 0), (0, 1, 0), (0, 1, 1), (0, 0, 1)],
+           1: [(0, 0, 0), (1, 0, 0), (1, 0, 1), (0, 0, 1)],
+           2: [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0)]}
+
+
+def faces(grid: np.ndarray):
+    """(axis, grid-line index of corner 0, sign of the normal, phase) in output order."""
+    nx, ny, nz = grid.shape
+
+    def ph(i, j, k):
+        return int(grid[i, j, k]) if 0 <= i < nx and 0 <= j < ny and 0 <= k < nz else -1
+
+    def face(axis, c, low, up):
+        return (axis, c, -1.0 if up >= 0 else 1.0, up if up >= 0 else low)
+
+    out = []
+    for p in range(nx + 1):
+        for j in range(ny):
+            for k in range(nz):
+                if ph(p - 1, j, k) != ph(p, j, k):
+                    out.append(face(0, (p, j, k), ph(p - 1, j, k), ph(p, j, k)))
+    for i in range(nx):
+        for p in range(ny + 1):
+            for k in range(nz):
+                if ph(i, p - 1, k) != ph(i, p, k):
+                    out.append(face(1, (i, p, k), ph(i, p - 1, k), ph(i, p, k)))
+    for i in range(nx):
+        for j in range(ny):
+            for p in range(nz + 1):
+                if ph(i, j, p - 1) != ph(i, j, p):
+                    out.append(face(2, (i, j, p), ph(i, j, p - 1), ph(i, j, p)))
+    return out
+
+
+def corners(face, lower, vs):
+    axis, c, _, _ = face
+    return [tuple((c[a] + off[a]) * vs + lower[a] for a in range(3)) for off in OFFSETS[axis]]
+
+
+def normal(face):
+    n = [0.0, 0.0, 0.0]
+    n[face[0]] = face[2]
+    return n
+
+
+def reference_obj(name, mtl_ref, names, grid, lower, vs) -> str:
+    index: dict[bytes, int] = {}
+    verts, groups = [], [[] for _ in names]
+    for f in faces(grid):
+        quad = []
+        for c in corners(f, lower, vs):
+            key = struct.pack("<3d", *c)
+            if key not in index:
+                index[key] = len(verts) + 1
+                verts.append(c)
+            quad.append(index[key])
+        groups[f[3]].append(quad)
+    text = f"mtllib {mtl_ref}\n" + "".join("v %.6f %.6f %.6f\n" % v for v in verts)
+    for p, group in enumerate(groups):
+        if group:
+            text += f"o {name}_{names[p]}\nusemtl {names[p]}\n"
+            text += "".join("f %d %d %d %d\n" % tuple(q) for q in group)
+    return text
+
+
+def triangles(grid, lower, vs):
+    for f in faces(grid):
+        c = corners(f, lower, vs)
+        yield normal(f), (c[0], c[1], c[2])
+        yield normal(f), (c[0], c[2], c[3])
+
+
+def reference_stl_ascii(name, grid, lower, vs) -> str:
+    out = [f"solid {name}\n"]
+    for n, tri in triangles(grid, lower, vs):
+        out.append("  facet normal %.6f %.6f %.6f\n    outer loop\n" % tuple(n))
+        out += ["\t  vertex %.6f %.6f %.6f\n" % v for v in tri]
+        out.append("    endloop\n  endfacet\n")
+    return "".join(out) + f"endsolid {name}\n"
+
+
+def reference_stl_binary(name, grid, lower, vs) -> bytes:
+    tris = list(triangles(grid, lower, vs))
+    head = ("lumivarex " + name).encode()[:80].ljust(80, b"\0") + struct.pack("<I", len(tris))
+    return head + b"".join(struct.pack("<12fH", *n, *tri[0], *tri[1], *tri[2], 0) for n, tri in tris)
+
+
+# ---------------------------------------------------------------- exact bytes
+
+
+def test_single_voxel_files(pkg, tmp_path):
+    obj = tmp_path / "new" / "deeper" / "mesh"  # no extension, folders missing
+    bin_stl, txt_stl = tmp_path / "one.stl", tmp_path / "one_ascii.stl"
+    box = "((0, 0, 0), (1, 1, 1))"
+    got = pkg.eval(f"""[
+        core.py_export_obj('Cr', {str(obj)!r}, {box}, 1.0),
+        core.py_export_stl('Cr', {str(bin_stl)!r}, {box}, 1.0),
+        core.py_export_stl('Cr', {str(txt_stl)!r}, {box}, 1, None, False),
+    ]""")
+    assert got == [(str(obj), str(obj) + ".mtl"), str(bin_stl), str(txt_stl)]
+    assert Path(str(obj) + ".mtl").read_text() == (
+        "newmtl Cr\nKd 0.0588 0.0275 0.6510\nKa 0.0118 0.0055 0.1302\nKs 0.5 0.5 0.5\nNs 32\n\n")
+    v = ["0.000000 0.000000 0.000000", "0.000000 1.000000 0.000000", "0.000000 1.000000 1.000000",
+         "0.000000 0.000000 1.000000", "1.000000 0.000000 0.000000", "1.000000 1.000000 0.000000",
+         "1.000000 1.000000 1.000000", "1.000000 0.000000 1.000000"]
+    assert obj.read_text() == ("mtllib mesh.mtl\n" + "".join(f"v {x}\n" for x in v) + "o Cr_Cr\nusemtl Cr\n"
+                               "f 1 2 3 4\nf 5 6 7 8\nf 1 5 8 4\nf 2 6 7 3\nf 1 5 6 2\nf 4 8 7 3\n")
+    data = bin_stl.read_bytes()
+    assert len(data) == 684 and data[:80] == b"lumivarex Cr" + b"\0" * 68
+    assert struct.unpack_from("<I", data, 80) == (12,)
+    assert struct.unpack_from("<12fH12fH", data, 84) == (
+        -1, 0, 0, 0, 0, 0, 0, 1, 0, 0, 1, 1, 0, -1, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 1, 0)
+    text = txt_stl.read_text()
+    assert text.startswith("solid Cr\n  facet normal -1.000000 0.000000 0.000000\n    outer loop\n"
+                           "\t  vertex 0.000000 0.000000 0.000000\n\t  vertex 0.000000 1.000000 0.000000\n"
+                           "\t  vertex 0.000000 1.000000 1.000000\n    endloop\n  endfacet\n")
+    assert text.endswith("endfacet\nendsolid Cr\n") and text.count("facet normal") == 12
+
+
+CASES = [
+    # name, lower, upper, voxel size, scale_m, fractions
+    ("trio", (-0.3, -1e-9, 0.7), (0.35, 0.45, 1.05), 0.1, 0.2, TRIO["phase_volume_fractions"]),
+    ("trio", (-1.0, 2.0, 0.0), (-0.25, 3.0, 0.5), 0.25, None, TRIO["phase_volume_fractions"]),
+    # Grid lines collapse at 1e16 (one unit in the last place is 2), so
+    # different corners share bit-identical coordinates and one vertex.
+    ("solid", (1e16, 0.0, -0.5), (1e16 + 2.0, 1.0, 0.5), 0.5, None, None),
+]
+
+
+@pytest.mark.parametrize("name, lower, upper, vs, scale, fractions", CASES)
+def test_files_match_reference(pkg, tmp_path, name, lower, upper, vs, scale, fractions):
+    grid = phase_grid(fractions, lower, upper, vs, scale)
+    names = sorted(fractions, key=str.encode) if fractions else ["solid"]
+    args = f"(({lower}, {upper}), {vs!r}, {scale!r}"
+    pkg.eval(f"""[core.py_export_obj({name!r}, {str(tmp_path / 'm.obj')!r}, *{args})),
+                  core.py_export_stl({name!r}, {str(tmp_path / 'b.stl')!r}, *{args})),
+                  core.py_export_stl({name!r}, {str(tmp_path / 'a.stl')!r}, *{args}), binary=False)]""")
+    assert (tmp_path / "m.obj").read_text() == reference_obj(name, "m.mtl", names, grid, lower, vs)
+    assert (tmp_path / "a.stl").read_text() == reference_stl_ascii(name, grid, lower, vs)
+    assert (tmp_path / "b.stl").read_bytes() == reference_stl_binary(name, grid, lower, vs)
+    mtl = (tmp_path / "m.mtl").read_text()
+    assert [line[7:] for line in mtl.splitlines() if line.startswith("newmtl ")] == names
+
+
+# ---------------------------------------------------------------- third-party readers
+
+
+def edges_all_shared_twice(tris: np.ndarray) -> bool:
+    """tris: (n, 3, 3) corner coordinates; vertices merged by exact value."""
+    _, ids = np.unique(tris.reshape(-1, 3), axis=0, return_inverse=True)
+    ids = ids.reshape(-1, 3)
+    edges = np.sort(np.concatenate([ids[:, [0, 1]], ids[:, [1, 2]], ids[:, [2, 0]]]), axis=1)
+    _, counts = np.unique(edges, axis=0, return_counts=True)
+    return bool((counts == 2).all())
+
+
+def oriented_volume(m: stl_mesh.Mesh) -> float:
+    """Volume after orienting every triangle by its stored normal."""
+    winding = np.cross(m.vectors[:, 1] - m.vectors[:, 0], m.vectors[:, 2] - m.vectors[:, 0])
+    flip = np.einsum("ij,ij->i", winding, m.normals) < 0
+    m.vectors[flip] = m.vectors[flip][:, [0, 2, 1]]
+    volume, _, _ = m.get_mass_properties()
+    return float(volume)
+
+
+def test_single_phase_box_is_closed_with_box_volume(pkg, tmp_path):
+    nx, ny, nz, vs, lower = 3, 4, 5, 0.5, (1.0, -2.0, 0.25)
+    upper = tuple(lower[a] + n * vs for a, n in enumerate((nx, ny, nz)))
+    args = f"(({lower}, {upper}), {vs})"
+    pkg.eval(f"""[core.py_export_stl('solid', {str(tmp_path / 'b.stl')!r}, *{args}),
+                  core.py_export_stl('solid', {str(tmp_path / 'a.stl')!r}, *{args}, binary=False),
+                  core.py_export_obj('solid', {str(tmp_path / 'm.obj')!r}, *{args})]""")
+    quads = 2 * (ny * nz + nx * nz + nx * ny)
+    box_volume = nx * ny * nz * vs**3
+    for path in ("b.stl", "a.stl"):
+        m = stl_mesh.Mesh.from_file(str(tmp_path / path), calculate_normals=False)
+        assert len(m.vectors) == 2 * quads
+        assert edges_all_shared_twice(m.vectors.astype(np.float64))
+        assert oriented_volume(m) == pytest.approx(box_volume, rel=1e-6)
+    t = trimesh.load(str(tmp_path / "m.obj"), force="mesh", process=False)
+    assert len(t.vertices) == (nx + 1) * (ny + 1) * (nz + 1) - (nx - 1) * (ny - 1) * (nz - 1)
+    assert len(t.faces) == 2 * quads
+    assert t.is_watertight
+    trimesh.repair.fix_normals(t)
+    assert t.volume == pytest.approx(box_volume, rel=1e-9)
+    assert np.allclose(t.bounds, [lower, upper])
+
+
+def face_key(tri: np.ndarray, lower, vs) -> tuple:
+    """A triangle of a square face spans the whole square: its bounding box
+    names the face (axis, grid-line index of the lower corner)."""
+    lo, hi = tri.min(axis=0), tri.max(axis=0)
+    axis = int(np.argmin(hi - lo))
+    return axis, tuple(int(round((lo[a] - lower[a]) / vs)) for a in range(3))
+
+
+def test_multi_phase_internal_faces(pkg, tmp_path):
+    fractions = TRIO["phase_volume_fractions"]
+    lower, upper, vs, scale = (-0.75, 0.5, -0.25), (0.75, 1.5, 1.0), 0.25, 0.5
+    grid = phase_grid(fractions, lower, upper, vs, scale)
+    names = sorted(fractions, key=str.encode)
+    assert len(set(grid.ravel())) == 3  # a, b and c all occur; z_unused never does
+    args = f"(({lower}, {upper}), {vs}, {scale})"
+    pkg.eval(f"""[core.py_export_stl('trio', {str(tmp_path / 'b.stl')!r}, *{args}),
+                  core.py_export_obj('trio', {str(tmp_path / 'm.obj')!r}, *{args})]""")
+
+    expected = {(axis, c): (sign, phase) for axis, c, sign, phase in faces(grid)}
+    assert any(0 < c[axis] < grid.shape[axis] for axis, c in expected)  # internal faces exist
+
+    m = stl_mesh.Mesh.from_file(str(tmp_path / "b.stl"), calculate_normals=False)
+    seen = {}
+    for tri, nrm in zip(m.vectors.astype(np.float64), m.normals):
+        key = face_key(tri, lower, vs)
+        seen.setdefault(key, []).append(float(nrm[key[0]]))
+    assert set(seen) == set(expected)
+    assert all(signs == [expected[k][0]] * 2 for k, signs in seen.items())
+
+    scene = trimesh.load(str(tmp_path / "m.obj"), process=False, group_material=True)
+    by_phase = {g.visual.material.name: g for g in scene.geometry.values()}
+    assert sorted(by_phase) == ["a", "b", "c"]  # no group for a phase without faces
+    for phase, g in by_phase.items():
+        keys = {face_key(g.vertices[f], lower, vs) for f in g.faces}
+        assert keys == {k for k, (_, p) in expected.items() if names[p] == phase}
+    assert "newmtl z_unused\n" in (tmp_path / "m.mtl").read_text()
+
+
+# ---------------------------------------------------------------- paths and failures
+
+
+def test_paths_headers_and_failures(pkg, tmp_path):
+    box = "((0, 0, 0), (0.002, 0.001, 0.001))"
+    missing = tmp_path / "nowhere" / "x.stl"
+    long_stl = tmp_path / "long.stl"
+    obj_dir = tmp_path / "taken.obj"
+    obj_dir.mkdir()
+    calls = {
+        "no_name_obj": f"core.py_export_obj('', 'x.obj', {box}, 0.001)",
+        "no_name_stl": f"core.py_export_stl('', 'x.stl', {box}, 0.001)",
+        "zero_obj": f"core.py_export_obj('Cr', 'x.obj', {box}, 0.0)",
+        "neg_stl": f"core.py_export_stl('Cr', 'x.stl', {box}, -1.0, binary=False)",
+        "nan_obj": f"core.py_export_obj('Cr', 'x.obj', {box}, float('nan'))",
+        "nan_stl": f"core.py_export_stl('Cr', 'x.stl', {box}, float('nan'))",
+        "unknown": f"core.py_export_stl('cr', 'x.stl', {box}, 0.001)",
+        "bin_missing_dir": f"core.py_export_stl('Cr', {str(missing)!r}, {box}, 0.001)",
+        "ascii_missing_dir": f"core.py_export_stl('Cr', {str(missing)!r}, {box}, 0.001, binary=False)",
+        "obj_write_fails": f"core.py_export_obj('Cr', {str(obj_dir)!r}, {box}, 0.001)",
+        "long_header": f"core.py_export_stl({LONG_NAME!r}, {str(long_stl)!r}, {box}, 0.001)",
+        "nul_obj": f"core.py_export_obj('Cr', {str(tmp_path / 'cut.obj') + chr(0) + 'x'!r}, {box}, 0.001)",
+        "nul_stl": f"core.py_export_stl('Cr', {str(tmp_path / 'cut.stl') + chr(0) + 'x'!r}, {box}, 0.001)",
+        "bad_bounds": "core.py_export_obj('Cr', 'x.obj', ((0, 0), (1, 1)), 0.001)",
+        "bad_binary": f"core.py_export_stl('Cr', 'x.stl', {box}, 0.001, None, 1)",
+    }
+    proc = pkg.run("""
+        import json, sys
+        import lumivarex._lumivarex_core as core
+        out = {}
+        for key, call in json.loads(sys.argv[1]).items():
+            try:
+                out[key] = ["ok", eval(call)]
+            except BaseException as e:
+                out[key] = [type(e).__name__, str(e)]
+        print(json.dumps(out))
+    """, json.dumps(calls))
+    results = {k: tuple(v) for k, v in json.loads(proc.stdout.splitlines()[-1]).items()}
+    assert results["no_name_obj"] == ("RuntimeError", "export_obj: name required")
+    assert results["no_name_stl"] == ("RuntimeError", "export_stl: name required")
+    assert results["zero_obj"] == ("RuntimeError", "export_obj: voxel_size must be positive")
+    assert results["neg_stl"] == ("RuntimeError", "export_stl: voxel_size must be positive")
+    assert results["nan_obj"] == results["nan_stl"] == (
+        "PanicException", "voxel_phase_map: voxel_size must be positive")
+    assert results["unknown"] == ("RuntimeError", "sample::lookup_entry: no datasheet found for 'cr'")
+    # Binary output creates no folder; ASCII output does.
+    assert results["bin_missing_dir"][0] == "RuntimeError" and "os error" in results["bin_missing_dir"][1]
+    assert results["ascii_missing_dir"] == ("ok", str(missing)) and missing.read_text().startswith("solid Cr\n")
+    # The OBJ write fails after the MTL file was written; the failure is reported.
+    assert results["obj_write_fails"][0] == "RuntimeError"
+    assert (tmp_path / "taken.mtl").read_text().startswith("newmtl Cr\n")
+    # A NUL would cut the path short and some other file would be written.
+    assert results["nul_obj"] == ("RuntimeError", "export_obj: obj_path must not contain a NUL character")
+    assert results["nul_stl"] == ("RuntimeError", "export_stl: out_path must not contain a NUL character")
+    assert not (tmp_path / "cut.obj").exists() and not (tmp_path / "cut.mtl").exists()
+    assert not (tmp_path / "cut.stl").exists()
+    header = long_stl.read_bytes()[:80]
+    assert header == ("lumivarex " + LONG_NAME).encode()[:80] and header.endswith(b"\xc3")
+    assert results["bad_bounds"][0] == "TypeError" and results["bad_bounds"][1].startswith("argument 'bounds': ")
+    assert results["bad_binary"][0] == "TypeError" and results["bad_binary"][1].startswith("argument 'binary': ")
