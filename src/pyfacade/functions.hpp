@@ -42,7 +42,4 @@ LVX_DECLARE_FAST(py_bake_fourier);
 LVX_DECLARE_NOARGS(is_rust_backend);
 LVX_DECLARE_NOARGS(version_rust);
 
-// Raised by the functions whose area is not built yet.
-PyObject* not_implemented(const char* function);
-
 }  // namespace lvx::py

@@ -159,11 +159,6 @@ const char DOC_version_rust[] =
     "Returns the version of the underlying native library.";
 PyObject* version_rust(PyObject*, PyObject*) { return PyUnicode_FromString(kVersion); }
 
-PyObject* not_implemented(const char* function) {
-  PyErr_Format(PyExc_NotImplementedError, "%s is not available in this build yet", function);
-  return nullptr;
-}
-
 }  // namespace lvx::py
 
 extern "C" PyMODINIT_FUNC PyInit__lumivarex_core(void) {
