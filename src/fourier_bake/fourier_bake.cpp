@@ -9,10 +9,9 @@
 #include <new>
 #include <optional>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 
 #include "core/error.hpp"
+#include "core/parallel.hpp"
 #include "sample/sample.hpp"
 
 namespace lvx::fourier_bake {
@@ -184,7 +183,7 @@ void transform_all(const std::vector<double>& grid, const GridSize& size, const 
     }
   };
 
-  unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+  unsigned workers = worker_count();
   // Small transforms are not worth starting threads for.
   const double terms = static_cast<double>(count) * static_cast<double>(points);
   if (terms < 262144.0) workers = 1;
@@ -194,23 +193,7 @@ void transform_all(const std::vector<double>& grid, const GridSize& size, const 
   std::vector<Transform> state;
   state.reserve(workers);
   for (unsigned w = 0; w < workers; ++w) state.emplace_back(grid, size, freq);
-  if (workers <= 1) {
-    work(state[0]);
-    return;
-  }
-  std::vector<std::thread> pool;
-  pool.reserve(workers);
-  try {
-    for (unsigned w = 0; w < workers; ++w) pool.emplace_back(work, std::ref(state[w]));
-  } catch (const std::system_error&) {
-    // Fewer threads than asked for: the ones started share the work, and
-    // without any the calling thread does it alone.
-  }
-  if (pool.empty()) {
-    work(state[0]);
-    return;
-  }
-  for (std::thread& t : pool) t.join();
+  run_workers(workers, [&](unsigned w) { work(state[w]); });
 }
 
 }  // namespace

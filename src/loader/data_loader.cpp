@@ -1,16 +1,15 @@
 #include "loader/data_loader.hpp"
 
 #include "core/error.hpp"
+#include "core/parallel.hpp"
 #include "core/text.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace lvx::data_loader {
@@ -253,21 +252,15 @@ void load_all_tiers(const std::string& root) {
   // Files are read and parsed on one worker per processor, whatever the
   // spread over tiers, then stored in the fixed order above.
   std::vector<std::optional<LoadedFile>> loaded(files.size());
-  std::atomic<std::size_t> next{0};
-  auto worker = [&] {
-    for (;;) {
-      const std::size_t i = next.fetch_add(1, std::memory_order_relaxed);
-      if (i >= files.size()) return;
-      loaded[i] = load_one(files[i]);
+  parallel_chunks(files.size(), 16, [&](std::uint64_t begin, std::uint64_t end) {
+    for (std::uint64_t i = begin; i < end; ++i) {
+      try {
+        loaded[i] = load_one(files[i]);
+      } catch (...) {
+        // Out of memory for this one file: it is skipped like an unreadable one.
+      }
     }
-  };
-  const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t n_workers = std::min<std::size_t>(hw, std::max<std::size_t>(files.size(), 1));
-  std::vector<std::thread> pool;
-  pool.reserve(n_workers);
-  for (std::size_t w = 1; w < n_workers; ++w) pool.emplace_back(worker);
-  worker();  // the importing thread takes its share instead of idling
-  for (auto& th : pool) th.join();
+  });
 
   auto lock = reg.read_lock();
   for (std::size_t i = 0; i < files.size(); ++i) {

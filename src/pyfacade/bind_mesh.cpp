@@ -55,14 +55,11 @@ PyObject* py_export_stl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         "py_export_stl", {"name", "out_path", "bounds", "voxel_size", "scale_m", "binary"}, 4};
     Bound<6> a;
     bind(sig, args, nargs, kw, a);
-    const std::string_view name = to_str(a[0], "name");
-    const std::string out_path(to_str(a[1], "out_path"));
-    const Bounds bounds = to_bounds(a[2], "bounds");
-    const double voxel_size = to_f64(a[3], "voxel_size");
+    const BoxArgs box = to_box_args(a.slot.data(), "out_path");
     const std::optional<double> scale_m = to_opt_f64(a[4], "scale_m");
     const bool binary = a[5] ? to_bool(a[5], "binary") : true;
-    exporter::export_stl(name, out_path, bounds, voxel_size, scale_m, binary);
-    return new_str(out_path).release();
+    exporter::export_stl(box.name, box.path, box.bounds, box.voxel_size, scale_m, binary);
+    return new_str(box.path).release();
   });
 }
 
@@ -75,13 +72,10 @@ PyObject* py_export_obj(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     static const Signature sig{"py_export_obj", {"name", "obj_path", "bounds", "voxel_size", "scale_m"}, 4};
     Bound<5> a;
     bind(sig, args, nargs, kw, a);
-    const std::string_view name = to_str(a[0], "name");
-    const std::string obj_path(to_str(a[1], "obj_path"));
-    const Bounds bounds = to_bounds(a[2], "bounds");
-    const double voxel_size = to_f64(a[3], "voxel_size");
+    const BoxArgs box = to_box_args(a.slot.data(), "obj_path");
     const std::optional<double> scale_m = to_opt_f64(a[4], "scale_m");
-    const std::string mtl_path = exporter::export_obj(name, obj_path, bounds, voxel_size, scale_m);
-    Ref first = new_str(obj_path);
+    const std::string mtl_path = exporter::export_obj(box.name, box.path, box.bounds, box.voxel_size, scale_m);
+    Ref first = new_str(box.path);
     if (!first) return nullptr;
     Ref second = new_str(mtl_path);
     if (!second) return nullptr;

@@ -14,14 +14,11 @@ PyObject* py_export_sdf_raw(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
         "py_export_sdf_raw", {"name", "out_path", "bounds", "voxel_size", "scale_m", "mode"}, 4};
     Bound<6> a;
     bind(sig, args, nargs, kw, a);
-    const std::string_view name = to_str(a[0], "name");
-    const std::string out_path(to_str(a[1], "out_path"));
-    const Bounds bounds = to_bounds(a[2], "bounds");
-    const double voxel_size = to_f64(a[3], "voxel_size");
+    const BoxArgs box = to_box_args(a.slot.data(), "out_path");
     const std::optional<double> scale_m = to_opt_f64(a[4], "scale_m");
     const std::string_view mode = a[5] != nullptr ? to_str(a[5], "mode") : std::string_view("phase");
-    exporter::export_sdf_raw(name, out_path, bounds, voxel_size, scale_m, mode);
-    return new_str(out_path).release();
+    exporter::export_sdf_raw(box.name, box.path, box.bounds, box.voxel_size, scale_m, mode);
+    return new_str(box.path).release();
   });
 }
 
@@ -35,15 +32,12 @@ PyObject* py_export_vtk_legacy(PyObject*, PyObject* const* args, Py_ssize_t narg
         "py_export_vtk_legacy", {"name", "out_path", "bounds", "voxel_size", "properties", "scale_m"}, 4};
     Bound<6> a;
     bind(sig, args, nargs, kw, a);
-    const std::string_view name = to_str(a[0], "name");
-    const std::string out_path(to_str(a[1], "out_path"));
-    const Bounds bounds = to_bounds(a[2], "bounds");
-    const double voxel_size = to_f64(a[3], "voxel_size");
+    const BoxArgs box = to_box_args(a.slot.data(), "out_path");
     std::vector<std::string> properties;
     if (a.has(4)) properties = to_str_list(a[4], "properties");
     const std::optional<double> scale_m = to_opt_f64(a[5], "scale_m");
-    exporter::export_vtk_legacy(name, out_path, bounds, voxel_size, properties, scale_m);
-    return new_str(out_path).release();
+    exporter::export_vtk_legacy(box.name, box.path, box.bounds, box.voxel_size, properties, scale_m);
+    return new_str(box.path).release();
   });
 }
 

@@ -141,6 +141,15 @@ Bounds to_bounds(PyObject* o, const char* arg) {
   return b;
 }
 
+BoxArgs to_box_args(PyObject* const* slots, const char* path_arg) {
+  BoxArgs a;
+  a.name = to_str(slots[0], "name");
+  a.path = std::string(to_str(slots[1], path_arg));
+  a.bounds = to_bounds(slots[2], "bounds");
+  a.voxel_size = to_f64(slots[3], "voxel_size");
+  return a;
+}
+
 std::vector<std::string> to_str_list(PyObject* o, const char* arg) {
   if (PyUnicode_Check(o)) argument_error(arg, "expected a sequence of str, got a single str");
   if (!PySequence_Check(o)) argument_error(arg, "expected a sequence of str, got " + type_name(o));

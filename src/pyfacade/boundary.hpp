@@ -93,6 +93,16 @@ using Bounds = std::array<std::array<double, 3>, 2>;
 Bounds to_bounds(PyObject* o, const char* arg);                    // a tuple of two such tuples
 std::vector<std::string> to_str_list(PyObject* o, const char* arg);  // a sequence of str, not a str
 
+// The leading arguments every box exporter shares: (name, path, bounds,
+// voxel_size), converted in that order from the first four slots.
+struct BoxArgs {
+  std::string_view name;
+  std::string path;
+  Bounds bounds;
+  double voxel_size;
+};
+BoxArgs to_box_args(PyObject* const* slots, const char* path_arg);
+
 // Replaces a pending TypeError by "argument 'NAME': <its text>" and throws
 // PyErrorSet; other pending exceptions are kept as they are.
 [[noreturn]] void argument_error(const char* arg);

@@ -2,12 +2,15 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <stdexcept>
 
 #include "core/error.hpp"
+#include "core/parallel.hpp"
 #include "core/json.hpp"
 #include "sample/lookup.hpp"
 #include "sample/sample.hpp"
@@ -117,6 +120,16 @@ Plan plan(std::string_view name, const Bounds& bounds, double voxel_size, std::o
 // Rows of (x, y) hashes up to this many are kept in a table for the
 // x-fastest fill; larger cross-sections rehash them per plane.
 constexpr std::size_t kMaxHashTable = std::size_t{1} << 22;
+// Voxels per unit of parallel work.
+constexpr std::uint64_t kVoxelsPerChunk = std::uint64_t{1} << 16;
+
+// Fills runs of equal values: voxels of one cell share its phase, so a row
+// (or slab, or plane) whose cell index equals the previous one's is a copy of
+// it. Copies never reach back past the start of a chunk, so chunks can be
+// filled in parallel.
+inline void copy_previous(std::int32_t* out, std::size_t len) {
+  std::memcpy(out, out - len, len * sizeof(std::int32_t));
+}
 
 }  // namespace
 
@@ -127,14 +140,30 @@ VoxelGrid voxel_phase_map(std::string_view name, const Bounds& bounds, double vo
                           std::optional<double> scale_m) {
   Plan p = plan(name, bounds, voxel_size, scale_m);
   if (p.picker) {
-    std::int32_t* out = p.ids.data();
-    for (const std::int64_t ix : p.cx) {
-      const std::uint64_t hx = fnv1a_i64(kFnvOffset, ix);
-      for (const std::int64_t iy : p.cy) {
-        const std::uint64_t hy = fnv1a_i64(hx, iy);
-        for (const std::int64_t iz : p.cz) *out++ = p.to_name[p.picker->pick_hash(fnv1a_i64(hy, iz))];
+    const std::size_t ny = p.cy.size(), nz = p.cz.size(), slab = ny * nz;
+    const PhaseFractions& picker = *p.picker;
+    const std::int32_t* to_name = p.to_name.data();
+    std::int32_t* const ids = p.ids.data();
+    parallel_chunks(p.nx, std::max<std::uint64_t>(1, kVoxelsPerChunk / slab), [&](std::uint64_t b, std::uint64_t e) {
+      for (std::size_t x = b; x < e; ++x) {
+        std::int32_t* out = ids + x * slab;
+        if (x > b && p.cx[x] == p.cx[x - 1]) {
+          copy_previous(out, slab);
+          continue;
+        }
+        const std::uint64_t hx = fnv1a_i64(kFnvOffset, p.cx[x]);
+        for (std::size_t y = 0; y < ny; ++y, out += nz) {
+          if (y > 0 && p.cy[y] == p.cy[y - 1]) {
+            copy_previous(out, nz);
+            continue;
+          }
+          const std::uint64_t hy = fnv1a_i64(hx, p.cy[y]);
+          for (std::size_t z = 0; z < nz; ++z)
+            out[z] = z > 0 && p.cz[z] == p.cz[z - 1] ? out[z - 1]
+                                                     : to_name[picker.pick_hash(fnv1a_i64(hy, p.cz[z]))];
+        }
       }
-    }
+    });
   }
   VoxelGrid g;
   g.phase_ids = std::move(p.ids);
@@ -149,22 +178,43 @@ XFastestGrid voxel_phase_map_x_fastest(std::string_view name, const Bounds& boun
                                        std::optional<double> scale_m) {
   Plan p = plan(name, bounds, voxel_size, scale_m);
   if (p.picker) {
-    const std::size_t nx = p.cx.size(), ny = p.cy.size();
+    const std::size_t nx = p.cx.size(), ny = p.cy.size(), plane = nx * ny;
+    const PhaseFractions& picker = *p.picker;
+    const std::int32_t* to_name = p.to_name.data();
     std::vector<std::uint64_t> hx(nx);
     for (std::size_t x = 0; x < nx; ++x) hx[x] = fnv1a_i64(kFnvOffset, p.cx[x]);
-    std::int32_t* out = p.ids.data();
-    if (nx * ny <= kMaxHashTable) {
-      std::vector<std::uint64_t> hxy(nx * ny);
+    // Hash state after (x, y) for the whole cross-section when it fits.
+    std::vector<std::uint64_t> hxy;
+    if (plane <= kMaxHashTable) {
+      hxy.resize(plane);
       for (std::size_t y = 0; y < ny; ++y)
         for (std::size_t x = 0; x < nx; ++x) hxy[y * nx + x] = fnv1a_i64(hx[x], p.cy[y]);
-      for (const std::int64_t iz : p.cz)
-        for (const std::uint64_t h : hxy) *out++ = p.to_name[p.picker->pick_hash(fnv1a_i64(h, iz))];
-    } else {
-      for (const std::int64_t iz : p.cz)
-        for (const std::int64_t iy : p.cy)
-          for (std::size_t x = 0; x < nx; ++x)
-            *out++ = p.to_name[p.picker->pick_hash(fnv1a_i64(fnv1a_i64(hx[x], iy), iz))];
     }
+    std::int32_t* const ids = p.ids.data();
+    parallel_chunks(p.nz, std::max<std::uint64_t>(1, kVoxelsPerChunk / plane), [&](std::uint64_t b, std::uint64_t e) {
+      for (std::size_t z = b; z < e; ++z) {
+        std::int32_t* out = ids + z * plane;
+        if (z > b && p.cz[z] == p.cz[z - 1]) {
+          copy_previous(out, plane);
+          continue;
+        }
+        const std::int64_t iz = p.cz[z];
+        for (std::size_t y = 0; y < ny; ++y, out += nx) {
+          if (y > 0 && p.cy[y] == p.cy[y - 1]) {
+            copy_previous(out, nx);
+            continue;
+          }
+          for (std::size_t x = 0; x < nx; ++x) {
+            if (x > 0 && p.cx[x] == p.cx[x - 1]) {
+              out[x] = out[x - 1];
+              continue;
+            }
+            const std::uint64_t h = hxy.empty() ? fnv1a_i64(hx[x], p.cy[y]) : hxy[y * nx + x];
+            out[x] = to_name[picker.pick_hash(fnv1a_i64(h, iz))];
+          }
+        }
+      }
+    });
   }
   XFastestGrid g;
   g.phase_ids = std::move(p.ids);
