@@ -57,7 +57,7 @@ struct Passed {
 
 // The names of one call, resolved to their "Properties" objects once.
 class Elements {
-public:
+ public:
   Elements(std::string_view base, const std::vector<std::string>& pool) {
     names_.push_back(base);
     ids_.emplace(base, 0);
@@ -83,7 +83,7 @@ public:
   std::string_view name(std::uint32_t id) const noexcept { return names_[id]; }
   const Json::object_t* props(std::uint32_t id) const noexcept { return props_[id]; }
 
-private:
+ private:
   std::uint32_t intern(std::string_view name) {
     auto [it, fresh] = ids_.try_emplace(name, static_cast<std::uint32_t>(names_.size()));
     if (fresh) names_.push_back(name);

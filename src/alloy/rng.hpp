@@ -18,7 +18,7 @@ SeedBytes expand_seed(std::uint64_t seed) noexcept;
 SeedBytes entropy_seed();
 
 class Xoshiro256pp {
-public:
+ public:
   // Reads the bytes as four little-endian words; all-zero bytes give the
   // first four SplitMix64 outputs from 0 instead.
   explicit Xoshiro256pp(const SeedBytes& bytes) noexcept;
@@ -41,7 +41,7 @@ public:
 
   const std::array<std::uint64_t, 4>& state() const noexcept { return s_; }
 
-private:
+ private:
   static std::uint64_t rotl(std::uint64_t x, int k) noexcept { return (x << k) | (x >> (64 - k)); }
   std::array<std::uint64_t, 4> s_;
 };

@@ -12,16 +12,20 @@
 namespace lvx {
 
 class OpError : public std::runtime_error {
-public:
+ public:
   explicit OpError(const std::string& message) : std::runtime_error(message) {}
 };
 
 class Panic : public std::logic_error {
-public:
+ public:
   explicit Panic(const std::string& message) : std::logic_error(message) {}
 };
 
-[[noreturn]] inline void fail(const std::string& message) { throw OpError(message); }
-[[noreturn]] inline void panic(const std::string& message) { throw Panic(message); }
+[[noreturn]] inline void fail(const std::string& message) {
+  throw OpError(message);
+}
+[[noreturn]] inline void panic(const std::string& message) {
+  throw Panic(message);
+}
 
 }  // namespace lvx

@@ -1,13 +1,14 @@
 #include "core/fsio.hpp"
 
-#include "core/error.hpp"
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <system_error>
-#include <unistd.h>
+
+#include "core/error.hpp"
 
 namespace lvx {
 

@@ -1,8 +1,8 @@
 #include "core/json.hpp"
 
-#include "core/error.hpp"
-
 #include <cstring>
+
+#include "core/error.hpp"
 
 namespace lvx {
 namespace {
@@ -33,14 +33,19 @@ std::optional<ScanProblem> scan(std::string_view text) noexcept {
       continue;
     }
     switch (c) {
-      case '"': in_string = true; break;
+      case '"':
+        in_string = true;
+        break;
       case '[':
       case '{':
         if (++depth > kMaxJsonDepth) return ScanProblem{i, false};
         break;
       case ']':
-      case '}': --depth; break;
-      default: break;
+      case '}':
+        --depth;
+        break;
+      default:
+        break;
     }
   }
   return std::nullopt;

@@ -13,7 +13,9 @@
 namespace lvx {
 
 // One worker per processor.
-inline unsigned worker_count() noexcept { return std::max(1u, std::thread::hardware_concurrency()); }
+inline unsigned worker_count() noexcept {
+  return std::max(1u, std::thread::hardware_concurrency());
+}
 
 // Runs work(worker_index) on up to `workers` threads, the calling thread being
 // worker 0, and returns when all have finished. Work must pull its own tasks

@@ -1,16 +1,16 @@
 #include "export/mesh.hpp"
 
-#include "core/error.hpp"
-#include "core/text.hpp"
-#include "export/mesh_faces.hpp"
-#include "export/mesh_text.hpp"
-
 #include <bit>
 #include <charconv>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <unordered_map>
+
+#include "core/error.hpp"
+#include "core/text.hpp"
+#include "export/mesh_faces.hpp"
+#include "export/mesh_text.hpp"
 
 namespace lvx::exporter {
 
@@ -45,7 +45,8 @@ AxisText::AxisText(const std::vector<double>& lines) {
 using detail::FaceRef;
 using detail::kCornerOffset;
 
-std::vector<BoundaryQuad> boundary_quads(const sample::VoxelGrid& grid, const Point3& lower, double voxel_size) {
+std::vector<BoundaryQuad> boundary_quads(const sample::VoxelGrid& grid, const Point3& lower,
+                                         double voxel_size) {
   const std::vector<double> lines[3] = {detail::grid_lines(grid.nx, lower[0], voxel_size),
                                         detail::grid_lines(grid.ny, lower[1], voxel_size),
                                         detail::grid_lines(grid.nz, lower[2], voxel_size)};
@@ -115,7 +116,7 @@ namespace {
 // table. Bit-identical coordinates share a number even when they come from
 // different grid lines (a huge offset swallowing the voxel size).
 class VertexTable {
-public:
+ public:
   VertexTable(const std::vector<double> (&lines)[3]) {
     std::uint64_t cells = 1;
     for (int a = 0; a < 3; ++a) {
@@ -123,8 +124,8 @@ public:
       seen.reserve(lines[a].size());
       code_[a].resize(lines[a].size());
       for (std::size_t i = 0; i < lines[a].size(); ++i) {
-        auto [it, inserted] =
-            seen.try_emplace(std::bit_cast<std::uint64_t>(lines[a][i]), static_cast<std::uint32_t>(seen.size()));
+        auto [it, inserted] = seen.try_emplace(std::bit_cast<std::uint64_t>(lines[a][i]),
+                                               static_cast<std::uint32_t>(seen.size()));
         code_[a][i] = it->second;
         if (inserted) line_of_[a].push_back(static_cast<std::uint32_t>(i));
       }
@@ -145,8 +146,7 @@ public:
     const std::uint32_t cx = code_[0][i], cy = code_[1][j], cz = code_[2][k];
     std::uint32_t& slot = number_[cx * stride_x_ + cy * stride_y_ + cz];
     if (slot == 0) {
-      if (vertices_.size() >= std::numeric_limits<std::uint32_t>::max())
-        fail("export_obj: mesh too large");
+      if (vertices_.size() >= std::numeric_limits<std::uint32_t>::max()) fail("export_obj: mesh too large");
       vertices_.push_back({line_of_[0][cx], line_of_[1][cy], line_of_[2][cz]});
       slot = static_cast<std::uint32_t>(vertices_.size());
     }
@@ -156,7 +156,7 @@ public:
   // Grid-line indices of each vertex (its first occurrence), in number order.
   const std::vector<std::array<std::uint32_t, 3>>& vertices() const noexcept { return vertices_; }
 
-private:
+ private:
   std::vector<std::uint32_t> code_[3];     // grid line -> number of its bit pattern
   std::vector<std::uint32_t> line_of_[3];  // bit-pattern number -> first grid line
   std::size_t stride_x_ = 0, stride_y_ = 0;
@@ -181,14 +181,15 @@ inline char* put(char* p, std::string_view s) noexcept {
 }  // namespace
 
 Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::VoxelGrid& grid,
-                 const Point3& lower, double voxel_size) {
+                const Point3& lower, double voxel_size) {
   const std::vector<double> lines[3] = {detail::grid_lines(grid.nx, lower[0], voxel_size),
                                         detail::grid_lines(grid.ny, lower[1], voxel_size),
                                         detail::grid_lines(grid.nz, lower[2], voxel_size)};
   // Vertex numbers are written as 32-bit values; a grid needing more would
   // not fit in memory anyway.
   constexpr std::uint64_t kMaxLines = std::numeric_limits<std::uint32_t>::max() / 2;
-  if (grid.nx >= kMaxLines || grid.ny >= kMaxLines || grid.nz >= kMaxLines) fail("export_obj: grid too large");
+  if (grid.nx >= kMaxLines || grid.ny >= kMaxLines || grid.nz >= kMaxLines)
+    fail("export_obj: grid too large");
 
   VertexTable table(lines);
   std::vector<std::vector<std::array<std::uint32_t, 4>>> groups(grid.phase_names.size());

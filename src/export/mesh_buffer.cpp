@@ -26,7 +26,9 @@ Buffer::Buffer(std::size_t size) : size_(size) {
 }
 
 Buffer::Buffer(Buffer&& o) noexcept
-    : data_(std::exchange(o.data_, nullptr)), size_(std::exchange(o.size_, 0)), mapped_(std::exchange(o.mapped_, 0)) {}
+    : data_(std::exchange(o.data_, nullptr)),
+      size_(std::exchange(o.size_, 0)),
+      mapped_(std::exchange(o.mapped_, 0)) {}
 
 Buffer& Buffer::operator=(Buffer&& o) noexcept {
   if (this != &o) {

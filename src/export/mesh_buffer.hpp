@@ -10,7 +10,7 @@ namespace lvx::exporter {
 // Zero-filled bytes from anonymous memory (large images ask for huge pages,
 // so filling them takes few page faults). Move-only.
 class Buffer {
-public:
+ public:
   Buffer() = default;
   explicit Buffer(std::size_t size);
   Buffer(Buffer&& o) noexcept;
@@ -24,7 +24,7 @@ public:
   std::size_t size() const noexcept { return size_; }
   std::string_view view() const noexcept { return {data_, size_}; }
 
-private:
+ private:
   char* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t mapped_ = 0;  // bytes mapped (0: nothing to release)

@@ -7,7 +7,9 @@ namespace lvx::exporter {
 
 namespace {
 
-Point3 lower_corner(const sample::Bounds& bounds) { return {bounds[0][0], bounds[0][1], bounds[0][2]}; }
+Point3 lower_corner(const sample::Bounds& bounds) {
+  return {bounds[0][0], bounds[0][1], bounds[0][2]};
+}
 
 // The system reads a path only up to its first NUL and would write a file of
 // another name.

@@ -2,11 +2,11 @@
 // grid in index space, and the grid-line coordinates they are placed on.
 #pragma once
 
-#include "sample/voxel.hpp"
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "sample/voxel.hpp"
 
 namespace lvx::exporter::detail {
 
@@ -71,9 +71,8 @@ void for_each_face(const sample::VoxelGrid& g, F&& emit) {
     for (std::uint64_t p = 0; p <= ny; ++p) {
       const std::int32_t* lo = p > 0 ? block + (p - 1) * nz : nullptr;
       const std::int32_t* up = p < ny ? block + p * nz : nullptr;
-      compare_rows(lo, up, static_cast<std::size_t>(nz), [&](std::size_t t, std::int32_t l, std::int32_t u) {
-        emit(make(ix, p, t, 1, l, u));
-      });
+      compare_rows(lo, up, static_cast<std::size_t>(nz),
+                   [&](std::size_t t, std::int32_t l, std::int32_t u) { emit(make(ix, p, t, 1, l, u)); });
     }
   }
   for (std::uint64_t ix = 0; ix < nx; ++ix) {

@@ -1,12 +1,12 @@
-#include "core/error.hpp"
-#include "export/mesh.hpp"
-#include "export/mesh_faces.hpp"
-#include "export/mesh_text.hpp"
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
+
+#include "core/error.hpp"
+#include "export/mesh.hpp"
+#include "export/mesh_faces.hpp"
+#include "export/mesh_text.hpp"
 
 namespace lvx::exporter {
 

@@ -10,7 +10,7 @@
 namespace lvx::exporter::detail {
 
 class AxisText {
-public:
+ public:
   // Six-decimal text of each value.
   explicit AxisText(const std::vector<double>& lines);
   std::string_view at(std::size_t i) const noexcept {
@@ -18,7 +18,7 @@ public:
   }
   std::size_t length(std::size_t i) const noexcept { return offsets_[i + 1] - offsets_[i]; }
 
-private:
+ private:
   std::string text_;
   std::vector<std::size_t> offsets_;
 };

@@ -1,11 +1,11 @@
 #include "export/shader.hpp"
 
+#include <algorithm>
+#include <initializer_list>
+
 #include "core/error.hpp"
 #include "core/fsio.hpp"
 #include "core/text.hpp"
-
-#include <algorithm>
-#include <initializer_list>
 
 namespace lvx::exporter {
 
@@ -62,7 +62,8 @@ std::string glsl_source(std::string_view name, const GlslOptions& opts) {
 
   const double density =
       opts.include_density ? first_of(props, {"Density_kg_m3", "density_kg_m3"}, 1000.0) : 1000.0;
-  const double ior = opts.include_ior ? first_of(props, {"IOR", "RefractiveIndex", "refractive_index"}, 1.0) : 1.0;
+  const double ior =
+      opts.include_ior ? first_of(props, {"IOR", "RefractiveIndex", "refractive_index"}, 1.0) : 1.0;
   const double sss_r = opts.include_sss ? first_of(props, {"SSS_r"}, 0.0) : 0.0;
   const double sss_g = opts.include_sss ? first_of(props, {"SSS_g"}, 0.0) : 0.0;
 
@@ -147,7 +148,8 @@ void export_hlsl(std::string_view name, const std::string& out_path,
   const std::string text = hlsl_source(name, properties);
   // The system reads a path only up to its first NUL and would write a file
   // of another name.
-  if (out_path.find('\0') != std::string::npos) fail("export_hlsl: out_path must not contain a NUL character");
+  if (out_path.find('\0') != std::string::npos)
+    fail("export_hlsl: out_path must not contain a NUL character");
   create_parent_dirs(out_path);
   write_file(out_path, text);
 }

@@ -2,13 +2,13 @@
 // the entry helpers they share.
 #pragma once
 
-#include "loader/data_loader.hpp"
-
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "loader/data_loader.hpp"
 
 namespace lvx::exporter {
 

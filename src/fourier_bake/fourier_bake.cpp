@@ -23,7 +23,9 @@ constexpr double kNegTwoPi = -6.283185307179586;
 constexpr std::int64_t kNoFreq = std::numeric_limits<std::int64_t>::min();
 constexpr std::uint64_t kMaxHalf = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
 
-[[noreturn]] void too_large() { fail("grid_size is too large"); }
+[[noreturn]] void too_large() {
+  fail("grid_size is too large");
+}
 
 // The smaller of two values, a NaN giving way to the other.
 double min_skip_nan(double a, double b) noexcept {
@@ -65,7 +67,7 @@ struct Frequencies {
 // repeat heavily, so most θ of a bake have been seen before; a hit returns
 // exactly what the library call returned for the same argument.
 class SinCosCache {
-public:
+ public:
   // Room for about four entries per grid point, between 2^10 and 2^16.
   explicit SinCosCache(std::uint64_t points)
       : bits_(std::clamp(static_cast<int>(std::bit_width(points)) + 2, 10, 16)),
@@ -83,7 +85,7 @@ public:
     s = slot.s;
   }
 
-private:
+ private:
   struct Slot {
     std::uint64_t key = 0x7FF8DEADBEEF0001ULL;  // a NaN: θ is always finite
     double c = 0.0, s = 0.0;
@@ -96,7 +98,7 @@ private:
 // summed over the grid in i, j, k order, so the result does not depend on
 // which worker computes it.
 class Transform {
-public:
+ public:
   Transform(const std::vector<double>& grid, const GridSize& size, const Frequencies& freq)
       : g_(grid),
         size_(size),
@@ -145,7 +147,7 @@ public:
     im_out = im;
   }
 
-private:
+ private:
   // table[idx] = (idx · freq) / count, formed in double precision. The
   // tables are sized up front: nothing allocates while workers run.
   static void fill(std::vector<double>& table, std::size_t count, std::int64_t freq, std::int64_t& last) {

@@ -1,9 +1,9 @@
 #include "get/get.hpp"
 
+#include <limits>
+
 #include "core/error.hpp"
 #include "core/text.hpp"
-
-#include <limits>
 
 namespace lvx::get {
 

@@ -1,12 +1,12 @@
 // Named lookup, braces formulas and the registry operations.
 #pragma once
 
-#include "core/json.hpp"
-#include "loader/data_loader.hpp"
-
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/json.hpp"
+#include "loader/data_loader.hpp"
 
 namespace lvx::get {
 

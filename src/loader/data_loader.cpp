@@ -1,16 +1,17 @@
 #include "loader/data_loader.hpp"
 
-#include "core/error.hpp"
-#include "core/parallel.hpp"
-#include "core/text.hpp"
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "core/error.hpp"
+#include "core/parallel.hpp"
+#include "core/text.hpp"
 
 namespace lvx::data_loader {
 
@@ -47,8 +48,8 @@ void sorted_insert(std::vector<std::string>& v, const std::string& key) {
   auto it = std::lower_bound(v.begin(), v.end(), key);
   if (it == v.end() || *it != key) v.insert(it, key);
 }
-void sorted_erase(std::unordered_map<std::string, std::vector<std::string>>& index,
-                  const std::string& k, const std::string& key) {
+void sorted_erase(std::unordered_map<std::string, std::vector<std::string>>& index, const std::string& k,
+                  const std::string& key) {
   auto it = index.find(k);
   if (it == index.end()) return;
   auto& v = it->second;
@@ -122,11 +123,21 @@ EntryPtr TierMap::first_of(const Index& index, const std::string& k) const {
   return slot == map_.end() ? nullptr : slot->second.value;
 }
 
-EntryPtr TierMap::find_key_lower(const std::string& k) const { return first_of(by_key_lower_, k); }
-EntryPtr TierMap::find_symbol(const std::string& k) const { return first_of(by_symbol_, k); }
-EntryPtr TierMap::find_symbol_lower(const std::string& k) const { return first_of(by_symbol_lower_, k); }
-EntryPtr TierMap::find_alias(const std::string& k) const { return first_of(by_alias_, k); }
-EntryPtr TierMap::find_alias_lower(const std::string& k) const { return first_of(by_alias_lower_, k); }
+EntryPtr TierMap::find_key_lower(const std::string& k) const {
+  return first_of(by_key_lower_, k);
+}
+EntryPtr TierMap::find_symbol(const std::string& k) const {
+  return first_of(by_symbol_, k);
+}
+EntryPtr TierMap::find_symbol_lower(const std::string& k) const {
+  return first_of(by_symbol_lower_, k);
+}
+EntryPtr TierMap::find_alias(const std::string& k) const {
+  return first_of(by_alias_, k);
+}
+EntryPtr TierMap::find_alias_lower(const std::string& k) const {
+  return first_of(by_alias_lower_, k);
+}
 
 std::size_t TierMap::size() const {
   std::shared_lock lock(mu_);
@@ -236,14 +247,12 @@ std::optional<LoadedFile> load_one(const PendingFile& f) {
 
 void load_all_tiers(const std::string& root) {
   struct stat st;
-  if (::stat(root.c_str(), &st) != 0)
-    fail("data_loader::load_all_tiers: root does not exist: " + root);
+  if (::stat(root.c_str(), &st) != 0) fail("data_loader::load_all_tiers: root does not exist: " + root);
   if (!S_ISDIR(st.st_mode)) fail("data_loader::load_all_tiers: root is not a directory: " + root);
 
   Registry& reg = DATA();
   std::vector<PendingFile> files;
-  for (std::size_t t = 0; t < kTierCount; ++t)
-    list_tier(t, root + "/" + std::string(TIER_NAMES[t]), files);
+  for (std::size_t t = 0; t < kTierCount; ++t) list_tier(t, root + "/" + std::string(TIER_NAMES[t]), files);
   // One fixed order: tiers in canonical order, names ascending.
   std::sort(files.begin(), files.end(), [](const PendingFile& a, const PendingFile& b) {
     return a.tier != b.tier ? a.tier < b.tier : a.stem < b.stem;
@@ -265,8 +274,8 @@ void load_all_tiers(const std::string& root) {
   auto lock = reg.read_lock();
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (!loaded[i]) continue;
-    reg.tier(files[i].tier).insert(std::move(files[i].stem), std::move(loaded[i]->value),
-                                   std::move(loaded[i]->names));
+    reg.tier(files[i].tier)
+        .insert(std::move(files[i].stem), std::move(loaded[i]->value), std::move(loaded[i]->names));
   }
 }
 

@@ -6,8 +6,6 @@
 // value, so nothing a reader holds changes under it.
 #pragma once
 
-#include "core/json.hpp"
-
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -19,11 +17,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/json.hpp"
+
 namespace lvx::data_loader {
 
 inline constexpr std::size_t kTierCount = 12;
 inline constexpr std::array<std::string_view, kTierCount> TIER_NAMES = {
-    "subatomic", "atom",    "molecule", "alloy",          "ceramic",      "composite",
+    "subatomic",  "atom",    "molecule", "alloy",          "ceramic",      "composite",
     "amino_acid", "protein", "cell",     "cell_component", "nucleic_acid", "biomaterial"};
 
 // One tier (0..11) or all tiers (12).
@@ -51,7 +51,7 @@ struct EntryNames {
 // the first lookup that needs them and kept up to date from then on, so the
 // bulk load at import only fills the map.
 class TierMap {
-public:
+ public:
   EntryPtr get(std::string_view key) const;
   // Inserts or replaces; returns the displaced value (null when none).
   EntryPtr insert(std::string key, EntryPtr value, EntryNames names);
@@ -67,7 +67,7 @@ public:
   // Entry names in ascending byte order.
   std::vector<std::string> keys() const;
 
-private:
+ private:
   using Index = std::unordered_map<std::string, std::vector<std::string>>;
   struct Slot {
     EntryPtr value;
@@ -87,14 +87,14 @@ private:
 // The registry DATA: one reader-writer lock around the twelve tiers. Readers
 // and writers take it shared; the tier maps' own locks make each access safe.
 class Registry {
-public:
+ public:
   std::shared_lock<std::shared_mutex> read_lock() const { return std::shared_lock(mu_); }
   TierMap& tier(std::size_t index) { return tiers_[index]; }
   const TierMap& tier(std::size_t index) const { return tiers_[index]; }
   // Exact-name lookup over the tiers in canonical order; null when absent.
   EntryPtr find_exact(std::string_view name) const;
 
-private:
+ private:
   mutable std::shared_mutex mu_;
   std::array<TierMap, kTierCount> tiers_;
 };

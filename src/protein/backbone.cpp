@@ -22,7 +22,9 @@ constexpr std::string_view kNameN = "N";
 constexpr std::string_view kNameCA = "CA";
 constexpr std::string_view kNameC = "C";
 
-Vec3 sub(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+Vec3 sub(const Vec3& a, const Vec3& b) {
+  return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
 
 Vec3 cross(const Vec3& a, const Vec3& b) {
   return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
@@ -60,7 +62,8 @@ Vec3 place(const Vec3& a, const Vec3& b, const Vec3& c, const Bond& bond, double
 
 }  // namespace
 
-std::vector<BackboneAtom> build_backbone(std::span<const char32_t> sequence, std::span<const AnglePair> phi_psi) {
+std::vector<BackboneAtom> build_backbone(std::span<const char32_t> sequence,
+                                         std::span<const AnglePair> phi_psi) {
   if (sequence.empty()) panic("build_backbone: sequence must be non-empty");
   const std::size_t n = std::min(sequence.size(), phi_psi.size());
   std::vector<BackboneAtom> atoms;
@@ -81,7 +84,8 @@ std::vector<BackboneAtom> build_backbone(std::span<const char32_t> sequence, std
   for (std::size_t i = 1; i < n; ++i) {
     const double psi_prev = phi_psi[i - 1][1] * kDegToRad;
     const double phi = phi_psi[i][0] * kDegToRad;
-    pos_n[i] = place(pos_n[i - 1], pos_ca[i - 1], pos_c[i - 1], n_bond, std::cos(psi_prev), std::sin(psi_prev));
+    pos_n[i] =
+        place(pos_n[i - 1], pos_ca[i - 1], pos_c[i - 1], n_bond, std::cos(psi_prev), std::sin(psi_prev));
     pos_ca[i] = place(pos_ca[i - 1], pos_c[i - 1], pos_n[i], ca_bond, cos_omega, sin_omega);
     pos_c[i] = place(pos_c[i - 1], pos_n[i], pos_ca[i], c_bond, std::cos(phi), std::sin(phi));
   }

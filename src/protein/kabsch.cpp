@@ -29,7 +29,8 @@ Eigen::Vector3d centroid(const PointMatrix& m) {
 double kabsch_rmsd(const PointMatrix& a, const PointMatrix& b) {
   if (a.cols() != 3) panic("kabsch_rmsd: a must be (N, 3)");
   if (b.cols() != 3) panic("kabsch_rmsd: b must be (N, 3)");
-  if (a.rows() != b.rows()) fail("kabsch_rmsd: shape mismatch (" + shape_text(a) + " vs " + shape_text(b) + ")");
+  if (a.rows() != b.rows())
+    fail("kabsch_rmsd: shape mismatch (" + shape_text(a) + " vs " + shape_text(b) + ")");
   if (a.rows() == 0) fail("kabsch_rmsd: empty input");
 
   // The centred rows p_i = a_i - ca and q_i = b_i - cb are formed on the fly
@@ -37,8 +38,12 @@ double kabsch_rmsd(const PointMatrix& a, const PointMatrix& b) {
   // N x 3 copies.
   const Eigen::Vector3d ca = centroid(a), cb = centroid(b);
   const Eigen::Index n = a.rows();
-  auto p_row = [&](Eigen::Index i) { return Eigen::Vector3d(a(i, 0) - ca[0], a(i, 1) - ca[1], a(i, 2) - ca[2]); };
-  auto q_row = [&](Eigen::Index i) { return Eigen::Vector3d(b(i, 0) - cb[0], b(i, 1) - cb[1], b(i, 2) - cb[2]); };
+  auto p_row = [&](Eigen::Index i) {
+    return Eigen::Vector3d(a(i, 0) - ca[0], a(i, 1) - ca[1], a(i, 2) - ca[2]);
+  };
+  auto q_row = [&](Eigen::Index i) {
+    return Eigen::Vector3d(b(i, 0) - cb[0], b(i, 1) - cb[1], b(i, 2) - cb[2]);
+  };
 
   Eigen::Matrix3d h = Eigen::Matrix3d::Zero();
   for (Eigen::Index i = 0; i < n; ++i) h.noalias() += q_row(i) * p_row(i).transpose();

@@ -32,7 +32,8 @@ using AnglePair = std::array<double, 2>;
 std::vector<BackboneAtom> build_backbone(std::string_view sequence, std::span<const AnglePair> phi_psi);
 
 // Same, with the sequence already split into code points.
-std::vector<BackboneAtom> build_backbone(std::span<const char32_t> sequence, std::span<const AnglePair> phi_psi);
+std::vector<BackboneAtom> build_backbone(std::span<const char32_t> sequence,
+                                         std::span<const AnglePair> phi_psi);
 
 // "alpha_helix", "beta_sheet", "left_alpha", "polyproline_ii" or "other".
 std::string_view ramachandran_region(double phi_deg, double psi_deg);

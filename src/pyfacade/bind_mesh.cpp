@@ -6,7 +6,8 @@
 namespace lvx::py {
 
 const char DOC_py_export_glsl[] =
-    "py_export_glsl(name, include_density=True, include_ior=True, include_sss=True, include_caustic=True)\n--\n\n"
+    "py_export_glsl(name, include_density=True, include_ior=True, include_sss=True, "
+    "include_caustic=True)\n--\n\n"
     "Native twin of `lumivarex.export.export_glsl`: shader source embedding the material's constants.\n\n"
     "Returns a GLSL 450+ source string for the named material.";
 
@@ -74,7 +75,8 @@ PyObject* py_export_obj(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     bind(sig, args, nargs, kw, a);
     const BoxArgs box = to_box_args(a.slot.data(), "obj_path");
     const std::optional<double> scale_m = to_opt_f64(a[4], "scale_m");
-    const std::string mtl_path = exporter::export_obj(box.name, box.path, box.bounds, box.voxel_size, scale_m);
+    const std::string mtl_path =
+        exporter::export_obj(box.name, box.path, box.bounds, box.voxel_size, scale_m);
     Ref first = new_str(box.path);
     if (!first) return nullptr;
     Ref second = new_str(mtl_path);

@@ -80,8 +80,8 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
   for (; i < n && i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
     Ref row = Ref::borrowed(PySequence_Fast_GET_ITEM(seq.get(), i));
     if (PyUnicode_Check(row.get()) || !PySequence_Check(row.get()))
-      argument_error(arg,
-                     "row " + std::to_string(i) + " is " + type_name(row.get()) + ", expected a sequence of numbers");
+      argument_error(arg, "row " + std::to_string(i) + " is " + type_name(row.get()) +
+                              ", expected a sequence of numbers");
     Ref items(PySequence_Fast(row.get(), "expected a sequence of numbers"));
     if (!items) argument_error(arg);
     double* dst = out.xyz.data() + 3 * i;
@@ -101,7 +101,8 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
 
 std::vector<protein::AnglePair> to_angle_pairs(PyObject* o, const char* arg) {
   if (PyUnicode_Check(o)) argument_error(arg, "expected a sequence of (phi, psi) tuples, got str");
-  if (!PySequence_Check(o)) argument_error(arg, "expected a sequence of (phi, psi) tuples, got " + type_name(o));
+  if (!PySequence_Check(o))
+    argument_error(arg, "expected a sequence of (phi, psi) tuples, got " + type_name(o));
   Ref seq(PySequence_Fast(o, "expected a sequence of (phi, psi) tuples"));
   if (!seq) argument_error(arg);
   std::vector<protein::AnglePair> out;
@@ -109,12 +110,13 @@ std::vector<protein::AnglePair> to_angle_pairs(PyObject* o, const char* arg) {
   for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
     Ref item = Ref::borrowed(PySequence_Fast_GET_ITEM(seq.get(), i));
     if (!PyTuple_Check(item.get()))
-      argument_error(arg,
-                     "item " + std::to_string(i) + " is " + type_name(item.get()) + ", expected a (phi, psi) tuple");
+      argument_error(arg, "item " + std::to_string(i) + " is " + type_name(item.get()) +
+                              ", expected a (phi, psi) tuple");
     if (PyTuple_GET_SIZE(item.get()) != 2)
-      argument_error(arg, "item " + std::to_string(i) + " has " + std::to_string(PyTuple_GET_SIZE(item.get())) +
-                              " elements, expected 2");
-    out.push_back({number_of(PyTuple_GET_ITEM(item.get(), 0), arg), number_of(PyTuple_GET_ITEM(item.get(), 1), arg)});
+      argument_error(arg, "item " + std::to_string(i) + " has " +
+                              std::to_string(PyTuple_GET_SIZE(item.get())) + " elements, expected 2");
+    out.push_back(
+        {number_of(PyTuple_GET_ITEM(item.get(), 0), arg), number_of(PyTuple_GET_ITEM(item.get(), 1), arg)});
   }
   return out;
 }
@@ -172,13 +174,14 @@ PyObject* atoms_to_py(const std::vector<protein::BackboneAtom>& atoms) {
   } gc_pause;
   auto make_template = [&](PyObject* name) {
     Ref d(PyDict_New());
-    if (!d || PyDict_SetItem(d.get(), s->name, name) < 0 || PyDict_SetItem(d.get(), s->res_idx, Py_None) < 0 ||
-        PyDict_SetItem(d.get(), s->x, Py_None) < 0 || PyDict_SetItem(d.get(), s->y, Py_None) < 0 ||
-        PyDict_SetItem(d.get(), s->z, Py_None) < 0)
+    if (!d || PyDict_SetItem(d.get(), s->name, name) < 0 ||
+        PyDict_SetItem(d.get(), s->res_idx, Py_None) < 0 || PyDict_SetItem(d.get(), s->x, Py_None) < 0 ||
+        PyDict_SetItem(d.get(), s->y, Py_None) < 0 || PyDict_SetItem(d.get(), s->z, Py_None) < 0)
       throw PyErrorSet{};
     return d;
   };
-  const Ref tpl_n = make_template(s->atom_n), tpl_ca = make_template(s->atom_ca), tpl_c = make_template(s->atom_c);
+  const Ref tpl_n = make_template(s->atom_n), tpl_ca = make_template(s->atom_ca),
+            tpl_c = make_template(s->atom_c);
 
   Ref list(PyList_New(static_cast<Py_ssize_t>(atoms.size())));
   if (!list) throw PyErrorSet{};
@@ -193,8 +196,9 @@ PyObject* atoms_to_py(const std::vector<protein::BackboneAtom>& atoms) {
     }
     PyObject* tpl = a.name == "N" ? tpl_n.get() : a.name == "CA" ? tpl_ca.get() : tpl_c.get();
     Ref d(PyDict_Copy(tpl));
-    if (!d || PyDict_SetItem(d.get(), s->res_idx, idx.get()) < 0 || !set_float(d.get(), s->x, a.position[0]) ||
-        !set_float(d.get(), s->y, a.position[1]) || !set_float(d.get(), s->z, a.position[2]))
+    if (!d || PyDict_SetItem(d.get(), s->res_idx, idx.get()) < 0 ||
+        !set_float(d.get(), s->x, a.position[0]) || !set_float(d.get(), s->y, a.position[1]) ||
+        !set_float(d.get(), s->z, a.position[2]))
       throw PyErrorSet{};
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), d.release());
   }

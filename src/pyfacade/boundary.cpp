@@ -161,8 +161,8 @@ std::vector<std::string> to_str_list(PyObject* o, const char* arg) {
     Ref item(PySequence_GetItem(o, i));
     if (!item) argument_error(arg);
     if (!PyUnicode_Check(item.get()))
-      argument_error(arg, "expected a sequence of str, item " + std::to_string(i) + " is " +
-                              type_name(item.get()));
+      argument_error(
+          arg, "expected a sequence of str, item " + std::to_string(i) + " is " + type_name(item.get()));
     out.emplace_back(to_str(item.get(), arg));
   }
   return out;
@@ -174,7 +174,9 @@ Ref new_str(std::string_view s) {
   return Ref(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict"));
 }
 
-Ref new_float(double v) { return Ref(PyFloat_FromDouble(v)); }
+Ref new_float(double v) {
+  return Ref(PyFloat_FromDouble(v));
+}
 
 PyObject* value_to_py(const Json& v) {
   using T = Json::value_t;

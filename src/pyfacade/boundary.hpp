@@ -6,9 +6,6 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "core/error.hpp"
-#include "core/json.hpp"
-
 #include <array>
 #include <cstdint>
 #include <initializer_list>
@@ -18,11 +15,14 @@
 #include <utility>
 #include <vector>
 
+#include "core/error.hpp"
+#include "core/json.hpp"
+
 namespace lvx::py {
 
 // An owned (strong) reference, released on every path.
 class Ref {
-public:
+ public:
   Ref() = default;
   explicit Ref(PyObject* owned) noexcept : p_(owned) {}
   static Ref borrowed(PyObject* p) noexcept {
@@ -44,7 +44,7 @@ public:
   PyObject* release() noexcept { return std::exchange(p_, nullptr); }
   explicit operator bool() const noexcept { return p_ != nullptr; }
 
-private:
+ private:
   PyObject* p_ = nullptr;
 };
 
@@ -88,9 +88,9 @@ double to_f64(PyObject* o, const char* arg);
 bool to_bool(PyObject* o, const char* arg);
 std::uint64_t to_u64(PyObject* o, const char* arg);
 std::optional<double> to_opt_f64(PyObject* o, const char* arg);  // None or absent: nullopt
-std::array<double, 3> to_point3(PyObject* o, const char* arg);     // a tuple of three numbers
+std::array<double, 3> to_point3(PyObject* o, const char* arg);   // a tuple of three numbers
 using Bounds = std::array<std::array<double, 3>, 2>;
-Bounds to_bounds(PyObject* o, const char* arg);                    // a tuple of two such tuples
+Bounds to_bounds(PyObject* o, const char* arg);                      // a tuple of two such tuples
 std::vector<std::string> to_str_list(PyObject* o, const char* arg);  // a sequence of str, not a str
 
 // The leading arguments every box exporter shares: (name, path, bounds,

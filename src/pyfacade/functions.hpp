@@ -5,11 +5,11 @@
 
 #include "pyfacade/boundary.hpp"
 
-#define LVX_DECLARE_FAST(name)                                                          \
+#define LVX_DECLARE_FAST(name)                                                           \
   PyObject* name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw); \
   extern const char DOC_##name[]
-#define LVX_DECLARE_NOARGS(name)                            \
-  PyObject* name(PyObject* self, PyObject* unused);         \
+#define LVX_DECLARE_NOARGS(name)                    \
+  PyObject* name(PyObject* self, PyObject* unused); \
   extern const char DOC_##name[]
 
 namespace lvx::py {

@@ -1,11 +1,11 @@
 // Module entry: finds the package's data folder, loads the registry once per
 // process and registers the function table.
-#include "loader/data_loader.hpp"
-#include "pyfacade/functions.hpp"
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
+
+#include "loader/data_loader.hpp"
+#include "pyfacade/functions.hpp"
 
 namespace lvx::py {
 
@@ -20,8 +20,13 @@ const char kModuleDoc[] =
     "installed Python package and eagerly loads all datasheets into\n"
     "the process-wide registry `DATA`, which every function below reads.";
 
-#define LVX_FAST(name) {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(name)), METH_FASTCALL | METH_KEYWORDS, DOC_##name}
-#define LVX_NOARGS(name) {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(name)), METH_NOARGS, DOC_##name}
+#define LVX_FAST(name)                                                               \
+  {                                                                                  \
+#name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)(void)>(name)), \
+        METH_FASTCALL | METH_KEYWORDS, DOC_##name                                    \
+  }
+#define LVX_NOARGS(name) \
+  { #name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)(void)>(name)), METH_NOARGS, DOC_##name }
 
 // In table order: this is also the order of the module attributes and __all__.
 PyMethodDef kFunctions[] = {
@@ -52,9 +57,8 @@ PyMethodDef kFunctions[] = {
 // m_size 0 rather than -1: with -1 the import machinery would rebuild a
 // removed module from a copy of its dict instead of asking us, and the
 // init function below is what keeps the one module of the process.
-PyModuleDef kModuleDef = {PyModuleDef_HEAD_INIT, "_lumivarex_core", kModuleDoc, 0,
-                          nullptr,               nullptr,          nullptr,    nullptr,
-                          nullptr};
+PyModuleDef kModuleDef = {
+    PyModuleDef_HEAD_INIT, "_lumivarex_core", kModuleDoc, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 PyObject* g_module = nullptr;
 int64_t g_interpreter = -1;
@@ -94,7 +98,8 @@ std::optional<std::string> data_root() {
     return std::nullopt;
   }
   if (!PyUnicode_Check(file.get())) {
-    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'PyString'", Py_TYPE(file.get())->tp_name);
+    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'PyString'",
+                 Py_TYPE(file.get())->tp_name);
     warn("init warning", describe_pending_exception());
     return std::nullopt;
   }
@@ -152,12 +157,16 @@ const char DOC_is_rust_backend[] =
     "is_rust_backend()\n--\n\n"
     "Sentinel that the Python facade probes to confirm that the native backend\n"
     "loaded successfully. Always returns True.";
-PyObject* is_rust_backend(PyObject*, PyObject*) { Py_RETURN_TRUE; }
+PyObject* is_rust_backend(PyObject*, PyObject*) {
+  Py_RETURN_TRUE;
+}
 
 const char DOC_version_rust[] =
     "version_rust()\n--\n\n"
     "Returns the version of the underlying native library.";
-PyObject* version_rust(PyObject*, PyObject*) { return PyUnicode_FromString(kVersion); }
+PyObject* version_rust(PyObject*, PyObject*) {
+  return PyUnicode_FromString(kVersion);
+}
 
 }  // namespace lvx::py
 

@@ -1,8 +1,8 @@
 #include "sample/lookup.hpp"
 
-#include "core/error.hpp"
-
 #include <string>
+
+#include "core/error.hpp"
 
 namespace lvx::sample {
 

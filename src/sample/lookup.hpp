@@ -1,9 +1,9 @@
 // Exact-name entry lookup used by sampling, the voxel map and py_data_sheet.
 #pragma once
 
-#include "loader/data_loader.hpp"
-
 #include <string_view>
+
+#include "loader/data_loader.hpp"
 
 namespace lvx::sample {
 

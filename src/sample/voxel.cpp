@@ -10,8 +10,8 @@
 #include <stdexcept>
 
 #include "core/error.hpp"
-#include "core/parallel.hpp"
 #include "core/json.hpp"
+#include "core/parallel.hpp"
 #include "sample/lookup.hpp"
 #include "sample/sample.hpp"
 
@@ -144,26 +144,27 @@ VoxelGrid voxel_phase_map(std::string_view name, const Bounds& bounds, double vo
     const PhaseFractions& picker = *p.picker;
     const std::int32_t* to_name = p.to_name.data();
     std::int32_t* const ids = p.ids.data();
-    parallel_chunks(p.nx, std::max<std::uint64_t>(1, kVoxelsPerChunk / slab), [&](std::uint64_t b, std::uint64_t e) {
-      for (std::size_t x = b; x < e; ++x) {
-        std::int32_t* out = ids + x * slab;
-        if (x > b && p.cx[x] == p.cx[x - 1]) {
-          copy_previous(out, slab);
-          continue;
-        }
-        const std::uint64_t hx = fnv1a_i64(kFnvOffset, p.cx[x]);
-        for (std::size_t y = 0; y < ny; ++y, out += nz) {
-          if (y > 0 && p.cy[y] == p.cy[y - 1]) {
-            copy_previous(out, nz);
-            continue;
+    parallel_chunks(
+        p.nx, std::max<std::uint64_t>(1, kVoxelsPerChunk / slab), [&](std::uint64_t b, std::uint64_t e) {
+          for (std::size_t x = b; x < e; ++x) {
+            std::int32_t* out = ids + x * slab;
+            if (x > b && p.cx[x] == p.cx[x - 1]) {
+              copy_previous(out, slab);
+              continue;
+            }
+            const std::uint64_t hx = fnv1a_i64(kFnvOffset, p.cx[x]);
+            for (std::size_t y = 0; y < ny; ++y, out += nz) {
+              if (y > 0 && p.cy[y] == p.cy[y - 1]) {
+                copy_previous(out, nz);
+                continue;
+              }
+              const std::uint64_t hy = fnv1a_i64(hx, p.cy[y]);
+              for (std::size_t z = 0; z < nz; ++z)
+                out[z] = z > 0 && p.cz[z] == p.cz[z - 1] ? out[z - 1]
+                                                         : to_name[picker.pick_hash(fnv1a_i64(hy, p.cz[z]))];
+            }
           }
-          const std::uint64_t hy = fnv1a_i64(hx, p.cy[y]);
-          for (std::size_t z = 0; z < nz; ++z)
-            out[z] = z > 0 && p.cz[z] == p.cz[z - 1] ? out[z - 1]
-                                                     : to_name[picker.pick_hash(fnv1a_i64(hy, p.cz[z]))];
-        }
-      }
-    });
+        });
   }
   VoxelGrid g;
   g.phase_ids = std::move(p.ids);
@@ -191,30 +192,31 @@ XFastestGrid voxel_phase_map_x_fastest(std::string_view name, const Bounds& boun
         for (std::size_t x = 0; x < nx; ++x) hxy[y * nx + x] = fnv1a_i64(hx[x], p.cy[y]);
     }
     std::int32_t* const ids = p.ids.data();
-    parallel_chunks(p.nz, std::max<std::uint64_t>(1, kVoxelsPerChunk / plane), [&](std::uint64_t b, std::uint64_t e) {
-      for (std::size_t z = b; z < e; ++z) {
-        std::int32_t* out = ids + z * plane;
-        if (z > b && p.cz[z] == p.cz[z - 1]) {
-          copy_previous(out, plane);
-          continue;
-        }
-        const std::int64_t iz = p.cz[z];
-        for (std::size_t y = 0; y < ny; ++y, out += nx) {
-          if (y > 0 && p.cy[y] == p.cy[y - 1]) {
-            copy_previous(out, nx);
-            continue;
-          }
-          for (std::size_t x = 0; x < nx; ++x) {
-            if (x > 0 && p.cx[x] == p.cx[x - 1]) {
-              out[x] = out[x - 1];
-              continue;
-            }
-            const std::uint64_t h = hxy.empty() ? fnv1a_i64(hx[x], p.cy[y]) : hxy[y * nx + x];
-            out[x] = to_name[picker.pick_hash(fnv1a_i64(h, iz))];
-          }
-        }
-      }
-    });
+    parallel_chunks(p.nz, std::max<std::uint64_t>(1, kVoxelsPerChunk / plane),
+                    [&](std::uint64_t b, std::uint64_t e) {
+                      for (std::size_t z = b; z < e; ++z) {
+                        std::int32_t* out = ids + z * plane;
+                        if (z > b && p.cz[z] == p.cz[z - 1]) {
+                          copy_previous(out, plane);
+                          continue;
+                        }
+                        const std::int64_t iz = p.cz[z];
+                        for (std::size_t y = 0; y < ny; ++y, out += nx) {
+                          if (y > 0 && p.cy[y] == p.cy[y - 1]) {
+                            copy_previous(out, nx);
+                            continue;
+                          }
+                          for (std::size_t x = 0; x < nx; ++x) {
+                            if (x > 0 && p.cx[x] == p.cx[x - 1]) {
+                              out[x] = out[x - 1];
+                              continue;
+                            }
+                            const std::uint64_t h = hxy.empty() ? fnv1a_i64(hx[x], p.cy[y]) : hxy[y * nx + x];
+                            out[x] = to_name[picker.pick_hash(fnv1a_i64(h, iz))];
+                          }
+                        }
+                      }
+                    });
   }
   XFastestGrid g;
   g.phase_ids = std::move(p.ids);
