@@ -89,20 +89,14 @@ void append_property(std::string& out, const sample::XFastestGrid& g, const std:
     for (std::uint64_t z = 0; z < g.nz; ++z)
       for (std::uint64_t y = 0; y < g.ny; ++y)
         for (std::uint64_t x = 0; x < g.nx; ++x) {
-          const sample::Point c{(static_cast<double>(x) + 0.5) * voxel_size + bounds[0][0],
-                                (static_cast<double>(y) + 0.5) * voxel_size + bounds[0][1],
-                                (static_cast<double>(z) + 0.5) * voxel_size + bounds[0][2]};
-          out += by_phase[field.fractions().pick(c, cell)];
+          out += by_phase[field.fractions().pick(sample::voxel_centre(bounds, voxel_size, x, y, z), cell)];
         }
     return;
   }
   for (std::uint64_t z = 0; z < g.nz; ++z)
     for (std::uint64_t y = 0; y < g.ny; ++y)
       for (std::uint64_t x = 0; x < g.nx; ++x) {
-        const sample::Point c{(static_cast<double>(x) + 0.5) * voxel_size + bounds[0][0],
-                              (static_cast<double>(y) + 0.5) * voxel_size + bounds[0][1],
-                              (static_cast<double>(z) + 0.5) * voxel_size + bounds[0][2]};
-        append_fixed(out, field.at(c).value_or(0.0), 6);
+        append_fixed(out, field.at(sample::voxel_centre(bounds, voxel_size, x, y, z)).value_or(0.0), 6);
         out += '\n';
       }
 }

@@ -74,6 +74,17 @@ struct Plan {
   std::optional<PhaseFractions> picker;
   std::vector<std::int32_t> to_name;
   std::vector<std::int64_t> cx, cy, cz;  // cell index of each voxel centre per axis
+
+  template <class Grid>
+  Grid into() {
+    Grid g;
+    g.phase_ids = std::move(ids);
+    g.phase_names = std::move(names);
+    g.nx = nx;
+    g.ny = ny;
+    g.nz = nz;
+    return g;
+  }
 };
 
 Plan plan(std::string_view name, const Bounds& bounds, double voxel_size, std::optional<double> scale_m) {
@@ -166,13 +177,7 @@ VoxelGrid voxel_phase_map(std::string_view name, const Bounds& bounds, double vo
           }
         });
   }
-  VoxelGrid g;
-  g.phase_ids = std::move(p.ids);
-  g.phase_names = std::move(p.names);
-  g.nx = p.nx;
-  g.ny = p.ny;
-  g.nz = p.nz;
-  return g;
+  return p.into<VoxelGrid>();
 }
 
 XFastestGrid voxel_phase_map_x_fastest(std::string_view name, const Bounds& bounds, double voxel_size,
@@ -218,13 +223,7 @@ XFastestGrid voxel_phase_map_x_fastest(std::string_view name, const Bounds& boun
                       }
                     });
   }
-  XFastestGrid g;
-  g.phase_ids = std::move(p.ids);
-  g.phase_names = std::move(p.names);
-  g.nx = p.nx;
-  g.ny = p.ny;
-  g.nz = p.nz;
-  return g;
+  return p.into<XFastestGrid>();
 }
 
 }  // namespace lvx::sample

@@ -26,6 +26,15 @@ struct VoxelGrid {
   }
 };
 
+// Centre of voxel (i, j, k), where its phase is sampled: per axis, the index
+// converted to double, plus 0.5, times the voxel size, plus the minimum.
+inline std::array<double, 3> voxel_centre(const Bounds& bounds, double voxel_size, std::uint64_t i,
+                                          std::uint64_t j, std::uint64_t k) noexcept {
+  return {(static_cast<double>(i) + 0.5) * voxel_size + bounds[0][0],
+          (static_cast<double>(j) + 0.5) * voxel_size + bounds[0][1],
+          (static_cast<double>(k) + 0.5) * voxel_size + bounds[0][2]};
+}
+
 // Voxel count along one axis: ceil((max - min) / voxel_size), saturated to
 // uint64, at least 1.
 std::uint64_t axis_count(double min, double max, double voxel_size) noexcept;
