@@ -63,19 +63,19 @@ bool parse_count(std::string_view s, std::uint32_t& out) {
 
 }  // namespace
 
-std::vector<FormulaPart> parse_formula(std::string_view spec) {
-  std::string_view body = trim_ws(spec);
+std::vector<FormulaPart> parse_formula(std::string_view formula) {
+  std::string_view body = trim_ws(formula);
   // The caller has checked the braces.
   body = trim_ws(body.substr(1, body.size() - 2));
-  if (body.empty()) fail(GetError::invalid_formula(spec));
+  if (body.empty()) fail(GetError::invalid_formula(formula));
   std::vector<FormulaPart> parts;
   for (;;) {
     const auto comma = body.find(',');
     const std::string_view item = body.substr(0, comma);
     const auto eq = item.find('=');
-    if (eq == std::string_view::npos) fail(GetError::invalid_formula(spec));
+    if (eq == std::string_view::npos) fail(GetError::invalid_formula(formula));
     const std::string_view name = trim_ws(item.substr(0, eq));
-    if (name.empty()) fail(GetError::invalid_formula(spec));
+    if (name.empty()) fail(GetError::invalid_formula(formula));
     const std::string_view count_text = trim_ws(item.substr(eq + 1));
     std::uint32_t count = 0;
     if (!parse_count(count_text, count))
@@ -87,8 +87,8 @@ std::vector<FormulaPart> parse_formula(std::string_view spec) {
   return parts;
 }
 
-Json resolve_formula(std::string_view spec) {
-  const auto parts = parse_formula(spec);
+Json resolve_formula(std::string_view formula) {
+  const auto parts = parse_formula(formula);
   Json result = Json::object();
   auto& obj = result.get_ref<Json::object_t&>();
   for (const auto& part : parts) {
@@ -121,12 +121,12 @@ Json resolve_formula(std::string_view spec) {
   return result;
 }
 
-EntryPtr get(std::string_view spec, Scope scope) {
-  if (spec.empty()) panic("py_get: spec must be non-empty");
-  const std::string_view trimmed = trim_ws(spec);
+EntryPtr get(std::string_view query, Scope scope) {
+  if (query.empty()) panic("py_get: spec must be non-empty");
+  const std::string_view trimmed = trim_ws(query);
   if (!trimmed.empty() && trimmed.front() == '{' && trimmed.back() == '}')
-    return std::make_shared<const Json>(resolve_formula(spec));
-  return resolve_named(spec, scope);
+    return std::make_shared<const Json>(resolve_formula(query));
+  return resolve_named(query, scope);
 }
 
 EntryPtr save(std::string_view name, std::string_view data_json, std::string_view tier_str) {

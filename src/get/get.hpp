@@ -21,8 +21,8 @@ Scope str_to_scope(std::string_view text);
 // The lookup errors, with their fixed messages.
 struct GetError {
   static std::string unknown_name(std::string_view name) { return "unknown name: " + std::string(name); }
-  static std::string invalid_formula(std::string_view spec) {
-    return "invalid formula: " + std::string(spec);
+  static std::string invalid_formula(std::string_view formula) {
+    return "invalid formula: " + std::string(formula);
   }
 };
 
@@ -35,13 +35,13 @@ struct FormulaPart {
   std::string name;
   std::uint32_t count;
 };
-// Parses "{A=2, B=1}"; `spec` is the caller's untouched text.
-std::vector<FormulaPart> parse_formula(std::string_view spec);
+// Parses "{A=2, B=1}"; `formula` is the caller's untouched text.
+std::vector<FormulaPart> parse_formula(std::string_view formula);
 // Sums the constituents' numeric members weighted by their counts.
-Json resolve_formula(std::string_view spec);
+Json resolve_formula(std::string_view formula);
 
 // py_get without the interpreter: formula or named lookup.
-EntryPtr get(std::string_view spec, Scope scope);
+EntryPtr get(std::string_view query, Scope scope);
 
 // Stores `data_json` under `name` in the tier `tier_str`; returns the value it
 // displaced (null when none).
