@@ -183,22 +183,19 @@ std::string sdf_sidecar_path(std::string_view out_path) {
   return out;
 }
 
-std::string sdf_raw_bytes(const sample::XFastestGrid& grid, std::string_view mode) {
+std::string_view sdf_raw_bytes(std::vector<std::int32_t>& ids, std::size_t phase_count,
+                               std::string_view mode) {
   const bool occupancy = mode == "occupancy";
-  std::vector<std::uint32_t> word(grid.phase_names.size());
+  std::vector<std::int32_t> word(phase_count);
   for (std::size_t i = 0; i < word.size(); ++i) {
     const float v = occupancy ? 1.0f : static_cast<float>(static_cast<std::int32_t>(i));
     std::uint32_t u = std::bit_cast<std::uint32_t>(v);
     if constexpr (std::endian::native == std::endian::big) u = __builtin_bswap32(u);
-    word[i] = u;
+    word[i] = std::bit_cast<std::int32_t>(u);
   }
-  std::string out(grid.phase_ids.size() * 4, '\0');
-  char* dst = out.data();
-  for (const std::int32_t id : grid.phase_ids) {
-    std::memcpy(dst, &word[static_cast<std::size_t>(id)], 4);
-    dst += 4;
-  }
-  return out;
+  // Each 4-byte phase index becomes the 4 bytes of its value, in place.
+  for (std::int32_t& id : ids) id = word[static_cast<std::size_t>(id)];
+  return {reinterpret_cast<const char*>(ids.data()), ids.size() * sizeof(std::int32_t)};
 }
 
 std::string sdf_sidecar_text(std::string_view name, const sample::Bounds& bounds, double voxel_size,
@@ -224,9 +221,9 @@ void export_sdf_raw(std::string_view name, const std::string& out_path, const sa
   const std::string sidecar = sdf_sidecar_path(out_path);
   if (sidecar == out_path)
     fail("export_sdf_raw: out_path '" + out_path + "' would be overwritten by its JSON sidecar");
-  const sample::XFastestGrid g = sample::voxel_phase_map_x_fastest(name, bounds, voxel_size, scale_m);
-  write_file(out_path, sdf_raw_bytes(g, mode));
+  sample::XFastestGrid g = sample::voxel_phase_map_x_fastest(name, bounds, voxel_size, scale_m);
   const std::string text = sdf_sidecar_text(name, bounds, voxel_size, mode, g);
+  write_file(out_path, sdf_raw_bytes(g.phase_ids, g.phase_names.size(), mode));
   create_parent_dirs(sidecar);
   write_file(sidecar, text);
 }

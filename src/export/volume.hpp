@@ -28,8 +28,11 @@ void export_vtk_legacy(std::string_view name, const std::string& out_path, const
 std::string sdf_sidecar_path(std::string_view out_path);
 
 // The raw volume: one little-endian float32 per voxel, x-fastest; the phase
-// index, or 1.0 everywhere when mode is exactly "occupancy".
-std::string sdf_raw_bytes(const sample::XFastestGrid& grid, std::string_view mode);
+// index, or 1.0 everywhere when mode is exactly "occupancy". Converts the
+// phase indices in place (they are consumed) and returns a view of their
+// storage.
+std::string_view sdf_raw_bytes(std::vector<std::int32_t>& ids, std::size_t phase_count,
+                               std::string_view mode);
 
 // The sidecar's pretty JSON text.
 std::string sdf_sidecar_text(std::string_view name, const sample::Bounds& bounds, double voxel_size,
