@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "core/error.hpp"
+#include "core/memory.hpp"
 #include "core/parallel.hpp"
 #include "sample/sample.hpp"
 
@@ -216,7 +217,7 @@ FourierFieldConfig bake_fourier(std::string_view entry_name, std::string_view pr
 
   std::vector<double> grid;
   try {
-    if (total > grid.max_size()) too_large();
+    if (total > grid.max_size() || !fits_in_memory(total, sizeof(double))) too_large();
     grid.assign(static_cast<std::size_t>(total), 0.0);
   } catch (const std::bad_alloc&) {
     too_large();

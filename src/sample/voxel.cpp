@@ -1,7 +1,5 @@
 #include "sample/voxel.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,6 +9,7 @@
 
 #include "core/error.hpp"
 #include "core/json.hpp"
+#include "core/memory.hpp"
 #include "core/parallel.hpp"
 #include "sample/lookup.hpp"
 #include "sample/sample.hpp"
@@ -24,14 +23,6 @@ namespace {
        std::to_string(nz) + " voxels is too large");
 }
 
-// Bytes of physical memory, or 0 when unknown.
-std::uint64_t physical_memory() noexcept {
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  const long page = ::sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || page <= 0) return 0;
-  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
-}
-
 // Voxel count of the grid, refused when it overflows or when its cells could
 // never be held in memory (the zero fill would only end in the kernel's
 // out-of-memory killer).
@@ -40,8 +31,7 @@ std::size_t checked_count(std::uint64_t nx, std::uint64_t ny, std::uint64_t nz) 
   if (__builtin_mul_overflow(nx, ny, &xy) || __builtin_mul_overflow(xy, nz, &n)) too_large(nx, ny, nz);
   const std::vector<std::int32_t> probe;
   if (n > probe.max_size()) too_large(nx, ny, nz);
-  const std::uint64_t mem = physical_memory();
-  if (mem != 0 && n > mem / sizeof(std::int32_t)) too_large(nx, ny, nz);
+  if (!fits_in_memory(n, sizeof(std::int32_t))) too_large(nx, ny, nz);
   return static_cast<std::size_t>(n);
 }
 
