@@ -98,8 +98,7 @@ std::optional<std::string> data_root() {
     return std::nullopt;
   }
   if (!PyUnicode_Check(file.get())) {
-    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'PyString'",
-                 Py_TYPE(file.get())->tp_name);
+    PyErr_Format(PyExc_TypeError, "lumivarex.__file__ must be a str, not %s", Py_TYPE(file.get())->tp_name);
     warn("init warning", describe_pending_exception());
     return std::nullopt;
   }
