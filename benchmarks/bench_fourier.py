@@ -8,23 +8,15 @@ from __future__ import annotations
 
 import json
 import sys
-import time
 
 import numpy as np
+
+from timing import best_with_result
 
 import lumivarex._lumivarex_core as core
 
 ENTRY = "bench_fourier_duplex"
 BOX = ((0.0, 0.0, 0.0), (0.01, 0.01, 0.01))
-
-
-def best_of(fn, repeat):
-    best, value = float("inf"), None
-    for _ in range(repeat):
-        t = time.perf_counter()
-        value = fn()
-        best = min(best, time.perf_counter() - t)
-    return best, value
 
 
 def sampled_grid(n):
@@ -73,9 +65,9 @@ def main(sizes):
     for n in sizes:
         g = sampled_grid(n)
         repeat = 5 if n <= 16 else 2
-        t_bake, res = best_of(lambda: core.py_bake_fourier(ENTRY, "density", BOX, (n, n, n)), repeat)
-        t_np, (base, ref) = best_of(lambda: numpy_direct(g), 1 if n > 16 else 2)
-        t_fft, _ = best_of(lambda: np.fft.fftn(g - g.mean()), 20)
+        t_bake, res = best_with_result(lambda: core.py_bake_fourier(ENTRY, "density", BOX, (n, n, n)), repeat)
+        t_np, (base, ref) = best_with_result(lambda: numpy_direct(g), 1 if n > 16 else 2)
+        t_fft, _ = best_with_result(lambda: np.fft.fftn(g - g.mean()), 20)
         ours = [(c["n"], c["m"], c["l"]) for c in res["coefficients"]]
         assert abs(res["base_value"] - base) < 1e-12 and ours == [c[:3] for c in ref], "results differ"
         amp = max(abs(c["amplitude"] - r[3]) for c, r in zip(res["coefficients"], ref))

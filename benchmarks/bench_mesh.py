@@ -20,13 +20,14 @@ import os
 import shutil
 import sys
 import tempfile
-import time
 from pathlib import Path
 
 import numpy as np
 import trimesh
 from stl import mesh as stl_mesh
 from stl import Mode
+
+from timing import best_of
 
 import lumivarex._lumivarex_core as installed_core
 
@@ -120,15 +121,6 @@ def peer_obj(n: int, path: str) -> None:
         fh.write(trimesh.exchange.obj.export_obj(mesh, include_normals=False, include_texture=False))
 
 
-def best(fn, repeat: int) -> float:
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
-
-
 def main() -> None:
     ap = argparse.ArgumentParser()
     ap.add_argument("--n", type=int, default=150)
@@ -142,20 +134,20 @@ def main() -> None:
         bounds = ((0.0, 0.0, 0.0), (n * VOXEL, n * VOXEL, n * VOXEL))
         out = {k: str(root / k) for k in ("ours.stl", "ours_ascii.stl", "ours.obj",
                                           "peer.stl", "peer_ascii.stl", "peer.obj")}
-        grid_time = best(lambda: phase_grid(n), args.repeat)
+        grid_time = best_of(lambda: phase_grid(n), args.repeat)
 
         ours = {
-            "binary STL": best(lambda: core.py_export_stl("duplex", out["ours.stl"], bounds, VOXEL, SCALE),
+            "binary STL": best_of(lambda: core.py_export_stl("duplex", out["ours.stl"], bounds, VOXEL, SCALE),
                                args.repeat),
-            "ASCII STL": best(lambda: core.py_export_stl("duplex", out["ours_ascii.stl"], bounds, VOXEL, SCALE,
+            "ASCII STL": best_of(lambda: core.py_export_stl("duplex", out["ours_ascii.stl"], bounds, VOXEL, SCALE,
                                                          binary=False), args.repeat),
-            "OBJ": best(lambda: core.py_export_obj("duplex", out["ours.obj"], bounds, VOXEL, SCALE),
+            "OBJ": best_of(lambda: core.py_export_obj("duplex", out["ours.obj"], bounds, VOXEL, SCALE),
                         args.repeat),
         }
         peers = {
-            "binary STL": best(lambda: peer_stl(n, out["peer.stl"], Mode.BINARY), args.repeat),
-            "ASCII STL": best(lambda: peer_stl(n, out["peer_ascii.stl"], Mode.ASCII), 1),
-            "OBJ": best(lambda: peer_obj(n, out["peer.obj"]), 1),
+            "binary STL": best_of(lambda: peer_stl(n, out["peer.stl"], Mode.BINARY), args.repeat),
+            "ASCII STL": best_of(lambda: peer_stl(n, out["peer_ascii.stl"], Mode.ASCII), 1),
+            "OBJ": best_of(lambda: peer_obj(n, out["peer.obj"]), 1),
         }
         a = Path(out["ours.stl"]).read_bytes()
         b = Path(out["peer.stl"]).read_bytes()

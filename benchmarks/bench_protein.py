@@ -13,22 +13,13 @@ from __future__ import annotations
 import gc
 import math
 import random
-import time
 
 import numpy as np
 from Bio.SVDSuperimposer import SVDSuperimposer
 
+from timing import best_of
+
 import lumivarex._lumivarex_core as core
-
-
-def best_of(fn, repeat, number):
-    best = math.inf
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        for _ in range(number):
-            fn()
-        best = min(best, (time.perf_counter() - t0) / number)
-    return best
 
 
 def numpy_kabsch(a, b):

@@ -19,8 +19,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 from pathlib import Path
+
+from timing import best_of
 
 import lumivarex._lumivarex_core as core
 
@@ -140,24 +141,16 @@ def python_lookup(registry: dict[str, dict[str, object]], name: str):
 
 
 def per_call(fn, *args, repeat: int = 5, number: int | None = None) -> float:
-    if number is None:
-        t0 = time.perf_counter()
+    """Seconds per call of fn(*args), a miss (KeyError) counting as a call."""
+    def once() -> None:
         try:
             fn(*args)
         except KeyError:
             pass
-        one = time.perf_counter() - t0
-        number = max(1, min(20000, int(0.05 / max(one, 1e-7))))
-    samples = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        for _ in range(number):
-            try:
-                fn(*args)
-            except KeyError:
-                pass
-        samples.append((time.perf_counter() - t0) / number)
-    return min(samples)
+
+    if number is None:
+        number = max(1, min(20000, int(0.05 / max(best_of(once, 1), 1e-7))))
+    return best_of(once, repeat, number)
 
 
 def main() -> None:

@@ -12,9 +12,10 @@ import argparse
 import json
 import os
 import tempfile
-import time
 
 import numpy as np
+
+from timing import best_of
 
 import lumivarex._lumivarex_core as core
 
@@ -77,15 +78,6 @@ def numpy_vtk(entry, name, path, lo, hi, vs, properties):
             np.savetxt(f, table[flat], fmt="%.6f")
 
 
-def best(fn, repeat):
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
-
-
 def main() -> None:
     ap = argparse.ArgumentParser()
     ap.add_argument("--n", type=int, default=200, help="voxels per axis")
@@ -104,14 +96,14 @@ def main() -> None:
         ours_raw, np_raw = os.path.join(d, "ours.raw"), os.path.join(d, "np.raw")
         ours_vtk, ours_vtk0, np_vtk = (os.path.join(d, f) for f in ("ours.vtk", "ours0.vtk", "np.vtk"))
 
-        t_raw = best(lambda: core.py_export_sdf_raw(name, ours_raw, box, vs), args.repeat)
-        t_raw_np = best(lambda: numpy_sdf(ENTRY, name, np_raw, lo, hi, vs), args.repeat)
+        t_raw = best_of(lambda: core.py_export_sdf_raw(name, ours_raw, box, vs), args.repeat)
+        t_raw_np = best_of(lambda: numpy_sdf(ENTRY, name, np_raw, lo, hi, vs), args.repeat)
         assert open(ours_raw, "rb").read() == open(np_raw, "rb").read(), "raw volumes differ"
         assert json.load(open(os.path.join(d, "ours.json"))) == json.load(open(os.path.join(d, "np.json")))
 
-        t_vtk0 = best(lambda: core.py_export_vtk_legacy(name, ours_vtk0, box, vs), args.repeat)
-        t_vtk = best(lambda: core.py_export_vtk_legacy(name, ours_vtk, box, vs, ["density"]), args.repeat)
-        t_vtk_np = best(lambda: numpy_vtk(ENTRY, name, np_vtk, lo, hi, vs, ["density"]), 1)
+        t_vtk0 = best_of(lambda: core.py_export_vtk_legacy(name, ours_vtk0, box, vs), args.repeat)
+        t_vtk = best_of(lambda: core.py_export_vtk_legacy(name, ours_vtk, box, vs, ["density"]), args.repeat)
+        t_vtk_np = best_of(lambda: numpy_vtk(ENTRY, name, np_vtk, lo, hi, vs, ["density"]), 1)
         ours_text, np_text = open(ours_vtk, "rb").read(), open(np_vtk, "rb").read()
         # the header's shortest-number form differs from %g only in exponents
         assert ours_text.split(b"POINT_DATA", 1)[1] == np_text.split(b"POINT_DATA", 1)[1], "VTK fields differ"
