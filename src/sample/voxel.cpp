@@ -58,9 +58,7 @@ namespace {
 // must be picked, the fraction list with the name index of each of its phases.
 struct Plan {
   data_loader::EntryPtr entry;
-  std::uint64_t nx = 1, ny = 1, nz = 1;
-  std::vector<std::string> names;
-  std::vector<std::int32_t> ids;
+  PhaseGrid grid;  // sizes, names and zeroed storage
   std::optional<PhaseFractions> picker;
   std::vector<std::int32_t> to_name;
   std::vector<std::int64_t> cx, cy, cz;  // cell index of each voxel centre per axis
@@ -68,11 +66,7 @@ struct Plan {
   template <class Grid>
   Grid into() {
     Grid g;
-    g.phase_ids = std::move(ids);
-    g.phase_names = std::move(names);
-    g.nx = nx;
-    g.ny = ny;
-    g.nz = nz;
+    static_cast<PhaseGrid&>(g) = std::move(grid);
     return g;
   }
 };
@@ -82,39 +76,40 @@ Plan plan(std::string_view name, const Bounds& bounds, double voxel_size, std::o
   ensure_default_models_registered();
   Plan p;
   p.entry = lookup_entry(name);
-  p.nx = axis_count(bounds[0][0], bounds[1][0], voxel_size);
-  p.ny = axis_count(bounds[0][1], bounds[1][1], voxel_size);
-  p.nz = axis_count(bounds[0][2], bounds[1][2], voxel_size);
-  const std::size_t count = checked_count(p.nx, p.ny, p.nz);
+  p.grid.nx = axis_count(bounds[0][0], bounds[1][0], voxel_size);
+  p.grid.ny = axis_count(bounds[0][1], bounds[1][1], voxel_size);
+  p.grid.nz = axis_count(bounds[0][2], bounds[1][2], voxel_size);
+  const std::size_t count = checked_count(p.grid.nx, p.grid.ny, p.grid.nz);
 
   const Json* fractions = member(*p.entry, "phase_volume_fractions");
   if (fractions != nullptr && fractions->is_object())
-    for (const auto& item : fractions->get_ref<const Json::object_t&>()) p.names.push_back(item.first);
+    for (const auto& item : fractions->get_ref<const Json::object_t&>())
+      p.grid.phase_names.push_back(item.first);
 
   try {
-    p.ids.assign(count, 0);
+    p.grid.phase_ids.assign(count, 0);
   } catch (const std::bad_alloc&) {
-    too_large(p.nx, p.ny, p.nz);
+    too_large(p.grid.nx, p.grid.ny, p.grid.nz);
   } catch (const std::length_error&) {
-    too_large(p.nx, p.ny, p.nz);
+    too_large(p.grid.nx, p.grid.ny, p.grid.nz);
   }
 
   // A single phase needs no pick; a list without a valid pick leaves zeros.
-  if (p.names.size() > 1) p.picker = PhaseFractions::try_of(*p.entry);
+  if (p.grid.phase_names.size() > 1) p.picker = PhaseFractions::try_of(*p.entry);
   if (p.picker) {
     // Both lists are in key order and the pickable phases are a subset of
     // the names.
     std::size_t k = 0;
     for (const std::string& phase : p.picker->names()) {
-      while (p.names[k] != phase) ++k;
+      while (p.grid.phase_names[k] != phase) ++k;
       p.to_name.push_back(static_cast<std::int32_t>(k));
     }
     const double cell = scale_m.value_or(voxel_size);
-    p.cx = axis_cells(p.nx, bounds[0][0], voxel_size, cell);
-    p.cy = axis_cells(p.ny, bounds[0][1], voxel_size, cell);
-    p.cz = axis_cells(p.nz, bounds[0][2], voxel_size, cell);
+    p.cx = axis_cells(p.grid.nx, bounds[0][0], voxel_size, cell);
+    p.cy = axis_cells(p.grid.ny, bounds[0][1], voxel_size, cell);
+    p.cz = axis_cells(p.grid.nz, bounds[0][2], voxel_size, cell);
   }
-  if (p.names.empty()) p.names.emplace_back(name);
+  if (p.grid.phase_names.empty()) p.grid.phase_names.emplace_back(name);
   return p;
 }
 
@@ -144,9 +139,9 @@ VoxelGrid voxel_phase_map(std::string_view name, const Bounds& bounds, double vo
     const std::size_t ny = p.cy.size(), nz = p.cz.size(), slab = ny * nz;
     const PhaseFractions& picker = *p.picker;
     const std::int32_t* to_name = p.to_name.data();
-    std::int32_t* const ids = p.ids.data();
+    std::int32_t* const ids = p.grid.phase_ids.data();
     parallel_chunks(
-        p.nx, std::max<std::uint64_t>(1, kVoxelsPerChunk / slab), [&](std::uint64_t b, std::uint64_t e) {
+        p.grid.nx, std::max<std::uint64_t>(1, kVoxelsPerChunk / slab), [&](std::uint64_t b, std::uint64_t e) {
           for (std::size_t x = b; x < e; ++x) {
             std::int32_t* out = ids + x * slab;
             if (x > b && p.cx[x] == p.cx[x - 1]) {
@@ -186,8 +181,8 @@ XFastestGrid voxel_phase_map_x_fastest(std::string_view name, const Bounds& boun
       for (std::size_t y = 0; y < ny; ++y)
         for (std::size_t x = 0; x < nx; ++x) hxy[y * nx + x] = fnv1a_i64(hx[x], p.cy[y]);
     }
-    std::int32_t* const ids = p.ids.data();
-    parallel_chunks(p.nz, std::max<std::uint64_t>(1, kVoxelsPerChunk / plane),
+    std::int32_t* const ids = p.grid.phase_ids.data();
+    parallel_chunks(p.grid.nz, std::max<std::uint64_t>(1, kVoxelsPerChunk / plane),
                     [&](std::uint64_t b, std::uint64_t e) {
                       for (std::size_t z = b; z < e; ++z) {
                         std::int32_t* out = ids + z * plane;

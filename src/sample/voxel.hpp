@@ -14,13 +14,16 @@ namespace lvx::sample {
 // ((xmin, ymin, zmin), (xmax, ymax, zmax)) in metres.
 using Bounds = std::array<std::array<double, 3>, 2>;
 
-struct VoxelGrid {
-  // Phase index of voxel (x, y, z) at (x * ny + y) * nz + z: the [x][y][z]
-  // nesting, flat in one allocation.
+// What both layouts of the phase map hold: one phase index per voxel, flat in
+// one allocation, and the phase names the indices refer to.
+struct PhaseGrid {
   std::vector<std::int32_t> phase_ids;
   std::vector<std::string> phase_names;  // never empty
   std::uint64_t nx = 1, ny = 1, nz = 1;
+};
 
+// Voxel (x, y, z) at (x * ny + y) * nz + z: the [x][y][z] nesting.
+struct VoxelGrid : PhaseGrid {
   std::int32_t at(std::uint64_t x, std::uint64_t y, std::uint64_t z) const noexcept {
     return phase_ids[static_cast<std::size_t>((x * ny + y) * nz + z)];
   }
@@ -46,11 +49,7 @@ VoxelGrid voxel_phase_map(std::string_view name, const Bounds& bounds, double vo
 
 // The same phase indices in the order of the volume files: voxel (x, y, z) at
 // x + nx * (y + ny * z).
-struct XFastestGrid {
-  std::vector<std::int32_t> phase_ids;
-  std::vector<std::string> phase_names;  // never empty
-  std::uint64_t nx = 1, ny = 1, nz = 1;
-
+struct XFastestGrid : PhaseGrid {
   std::int32_t at(std::uint64_t x, std::uint64_t y, std::uint64_t z) const noexcept {
     return phase_ids[static_cast<std::size_t>((z * ny + y) * nx + x)];
   }
