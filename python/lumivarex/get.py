@@ -12,11 +12,11 @@ from .records import Json
 __all__ = ["Get", "Save", "list_tiers"]
 
 
-def Get(spec: str, scope: str | None = None) -> Json:  # noqa: N802 - the package's public name
-    """The datasheet named ``spec`` (key, symbol or alias in any letter case) or
+def Get(query: str, scope: str | None = None) -> Json:  # noqa: N802 - the package's public name
+    """The datasheet named ``query`` (key, symbol or alias in any letter case) or
     composed from a braces formula such as ``"{Fe=3, C=1}"``; ``scope`` limits
     the search to one tier. Raises KeyError when nothing matches."""
-    return _core.py_get(spec, scope)
+    return _core.py_get(query, scope)
 
 
 def Save(name: str, data_json: str, tier: str) -> Json | None:  # noqa: N802

@@ -17,10 +17,10 @@ PyObject* py_get(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
     static const Signature sig{"py_get", {"spec", "scope_str"}, 1};
     Bound<2> a;
     bind(sig, args, nargs, kw, a);
-    const std::string_view spec = to_str(a[0], "spec");
+    const std::string_view query = to_str(a[0], "spec");
     get::Scope scope = get::Scope::all_tiers();
     if (a.has(1)) scope = get::str_to_scope(to_str(a[1], "scope_str"));
-    const get::EntryPtr entry = get::get(spec, scope);
+    const get::EntryPtr entry = get::get(query, scope);
     return value_to_py(*entry);
   });
 }
