@@ -84,6 +84,22 @@ std::vector<char32_t> code_points(std::string_view s) {
   return out;
 }
 
+std::size_t code_point_count(std::string_view s) noexcept {
+  std::size_t count = 0;
+  const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+  const int32_t len = static_cast<int32_t>(s.size());
+  for (int32_t i = 0; i < len; ++count) {
+    if (p[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    UChar32 c;
+    U8_NEXT(p, i, len, c);  // same stepping over bad bytes as code_points()
+    static_cast<void>(c);
+  }
+  return count;
+}
+
 std::vector<std::string_view> split_code_points(std::string_view s) {
   std::vector<std::string_view> out;
   out.reserve(s.size());

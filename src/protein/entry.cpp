@@ -29,7 +29,7 @@ double angle_of(const Json& element, std::string_view key) {
 
 }  // namespace
 
-std::vector<BackboneAtom> build_backbone_from_entry(std::string_view name) {
+ResidueChain residues_of_entry(std::string_view name) {
   if (name.empty()) panic("build_backbone_from_entry: name must be non-empty");
   auto& registry = data_loader::DATA();
   const auto lock = registry.read_lock();
@@ -40,17 +40,21 @@ std::vector<BackboneAtom> build_backbone_from_entry(std::string_view name) {
   if (residues == nullptr) residues = member(*entry, "Residues");
   if (residues == nullptr || !residues->is_array())
     fail("build_backbone_from_entry: entry '" + std::string(name) + "' has no 'residues' array");
-  if (residues->empty()) return {};
 
-  std::vector<char32_t> sequence;
-  std::vector<AnglePair> phi_psi;
-  sequence.reserve(residues->size());
-  phi_psi.reserve(residues->size());
+  ResidueChain chain;
+  chain.sequence.reserve(residues->size());
+  chain.phi_psi.reserve(residues->size());
   for (const Json& element : *residues) {
-    sequence.push_back(residue_letter(element));
-    phi_psi.push_back({angle_of(element, "phi"), angle_of(element, "psi")});
+    chain.sequence.push_back(residue_letter(element));
+    chain.phi_psi.push_back({angle_of(element, "phi"), angle_of(element, "psi")});
   }
-  return build_backbone(std::span<const char32_t>(sequence), std::span<const AnglePair>(phi_psi));
+  return chain;
+}
+
+std::vector<BackboneAtom> build_backbone_from_entry(std::string_view name) {
+  const ResidueChain chain = residues_of_entry(name);
+  if (chain.sequence.empty()) return {};
+  return build_backbone(std::span<const char32_t>(chain.sequence), std::span<const AnglePair>(chain.phi_psi));
 }
 
 }  // namespace lvx::protein

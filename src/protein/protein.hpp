@@ -35,6 +35,11 @@ std::vector<BackboneAtom> build_backbone(std::string_view sequence, std::span<co
 std::vector<BackboneAtom> build_backbone(std::span<const char32_t> sequence,
                                          std::span<const AnglePair> phi_psi);
 
+// The residue count build_backbone() uses for these arguments, with the same
+// precondition. trace_backbone() (protein/trace.hpp) walks that many
+// residues without storing the chain.
+std::size_t backbone_residues(std::string_view sequence, std::span<const AnglePair> phi_psi);
+
 // "alpha_helix", "beta_sheet", "left_alpha", "polyproline_ii" or "other".
 std::string_view ramachandran_region(double phi_deg, double psi_deg);
 
@@ -50,10 +55,19 @@ double kabsch_rmsd(const PointMatrix& a, const PointMatrix& b);
 
 namespace lvx::protein {
 
-// Looks `name` up exactly in the registry and builds the backbone of the
-// datasheet's residue list ("residues", else "Residues"): each element gives
-// its "residue" letter (first code point, "X" when missing) and its "phi" and
-// "psi" (0 when not numbers). Errors: entry not found, no residue array.
+// A datasheet's residue list: one-letter codes and their (phi, psi).
+struct ResidueChain {
+  std::vector<char32_t> sequence;
+  std::vector<AnglePair> phi_psi;
+};
+
+// Looks `name` up exactly in the registry and reads the datasheet's residue
+// list ("residues", else "Residues"): each element gives its "residue" letter
+// (first code point, "X" when missing) and its "phi" and "psi" (0 when not
+// numbers). Errors: entry not found, no residue array.
+ResidueChain residues_of_entry(std::string_view name);
+
+// The backbone of that residue list (no atoms for an empty list).
 std::vector<BackboneAtom> build_backbone_from_entry(std::string_view name);
 
 }  // namespace lvx::protein

@@ -1,9 +1,11 @@
 // Protein geometry: backbone builder, Ramachandran regions, Kabsch RMSD.
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <vector>
 
 #include "protein/protein.hpp"
+#include "protein/trace.hpp"
 #include "pyfacade/functions.hpp"
 
 namespace lvx::py {
@@ -156,13 +158,57 @@ inline bool set_float(PyObject* dict, PyObject* key, double v) {
   return f && PyDict_SetItem(dict, key, f.get()) == 0;
 }
 
-// [{name, res_idx, x, y, z}, ...] in atom order. Every dict is copied from
-// a template that already holds the five keys in order (and the atom name),
-// which is much cheaper than inserting the keys one by one; the copy then
-// only has its four values replaced.
-PyObject* atoms_to_py(const std::vector<protein::BackboneAtom>& atoms) {
-  const AtomStrings* s = atom_strings();
-  if (!s) throw PyErrorSet{};
+// Builds [{name, res_idx, x, y, z}, ...] in atom order while the chain is
+// walked, so no copy of the chain is stored in between. Every dict is copied
+// from a template that already holds the five keys in order (and the atom
+// name), which is much cheaper than inserting the keys one by one; the copy
+// then only has its four values replaced.
+class AtomDicts {
+ public:
+  explicit AtomDicts(std::size_t residues)
+      : s_(strings()),
+        tpl_n_(make_template(s_->atom_n)),
+        tpl_ca_(make_template(s_->atom_ca)),
+        tpl_c_(make_template(s_->atom_c)),
+        list_(PyList_New(static_cast<Py_ssize_t>(3 * residues))) {
+    if (!list_) throw PyErrorSet{};
+  }
+
+  void add_residue(std::uint32_t res_idx, const protein::Vec3& n, const protein::Vec3& ca,
+                   const protein::Vec3& c) {
+    Ref idx(PyLong_FromUnsignedLong(res_idx));
+    if (!idx) throw PyErrorSet{};
+    add(tpl_n_.get(), idx.get(), n);
+    add(tpl_ca_.get(), idx.get(), ca);
+    add(tpl_c_.get(), idx.get(), c);
+  }
+
+  PyObject* release() { return list_.release(); }
+
+ private:
+  static const AtomStrings* strings() {
+    const AtomStrings* s = atom_strings();
+    if (!s) throw PyErrorSet{};
+    return s;
+  }
+
+  Ref make_template(PyObject* name) const {
+    Ref d(PyDict_New());
+    if (!d || PyDict_SetItem(d.get(), s_->name, name) < 0 ||
+        PyDict_SetItem(d.get(), s_->res_idx, Py_None) < 0 || PyDict_SetItem(d.get(), s_->x, Py_None) < 0 ||
+        PyDict_SetItem(d.get(), s_->y, Py_None) < 0 || PyDict_SetItem(d.get(), s_->z, Py_None) < 0)
+      throw PyErrorSet{};
+    return d;
+  }
+
+  void add(PyObject* tpl, PyObject* idx, const protein::Vec3& p) {
+    Ref d(PyDict_Copy(tpl));
+    if (!d || PyDict_SetItem(d.get(), s_->res_idx, idx) < 0 || !set_float(d.get(), s_->x, p[0]) ||
+        !set_float(d.get(), s_->y, p[1]) || !set_float(d.get(), s_->z, p[2]))
+      throw PyErrorSet{};
+    PyList_SET_ITEM(list_.get(), next_++, d.release());
+  }
+
   // The new dicts cannot form cycles, so the collector has nothing to find
   // while they are built; without the pause it would rescan the growing list
   // every few hundred dicts.
@@ -171,38 +217,19 @@ PyObject* atoms_to_py(const std::vector<protein::BackboneAtom>& atoms) {
     ~GcPause() {
       if (was_enabled) PyGC_Enable();
     }
-  } gc_pause;
-  auto make_template = [&](PyObject* name) {
-    Ref d(PyDict_New());
-    if (!d || PyDict_SetItem(d.get(), s->name, name) < 0 ||
-        PyDict_SetItem(d.get(), s->res_idx, Py_None) < 0 || PyDict_SetItem(d.get(), s->x, Py_None) < 0 ||
-        PyDict_SetItem(d.get(), s->y, Py_None) < 0 || PyDict_SetItem(d.get(), s->z, Py_None) < 0)
-      throw PyErrorSet{};
-    return d;
-  };
-  const Ref tpl_n = make_template(s->atom_n), tpl_ca = make_template(s->atom_ca),
-            tpl_c = make_template(s->atom_c);
+  } gc_pause_;
+  const AtomStrings* s_;
+  const Ref tpl_n_, tpl_ca_, tpl_c_;
+  Ref list_;
+  Py_ssize_t next_ = 0;
+};
 
-  Ref list(PyList_New(static_cast<Py_ssize_t>(atoms.size())));
-  if (!list) throw PyErrorSet{};
-  Ref idx;
-  std::uint32_t idx_value = 0;
-  for (std::size_t i = 0; i < atoms.size(); ++i) {
-    const protein::BackboneAtom& a = atoms[i];
-    if (!idx || idx_value != a.res_idx) {
-      idx = Ref(PyLong_FromUnsignedLong(a.res_idx));
-      if (!idx) throw PyErrorSet{};
-      idx_value = a.res_idx;
-    }
-    PyObject* tpl = a.name == "N" ? tpl_n.get() : a.name == "CA" ? tpl_ca.get() : tpl_c.get();
-    Ref d(PyDict_Copy(tpl));
-    if (!d || PyDict_SetItem(d.get(), s->res_idx, idx.get()) < 0 ||
-        !set_float(d.get(), s->x, a.position[0]) || !set_float(d.get(), s->y, a.position[1]) ||
-        !set_float(d.get(), s->z, a.position[2]))
-      throw PyErrorSet{};
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), d.release());
-  }
-  return list.release();
+PyObject* backbone_to_py(std::span<const protein::AnglePair> phi_psi, std::size_t residues) {
+  AtomDicts out(residues);
+  protein::trace_backbone(phi_psi, residues,
+                          [&](std::uint32_t i, const protein::Vec3& n, const protein::Vec3& ca,
+                              const protein::Vec3& c) { out.add_residue(i, n, ca, c); });
+  return out.release();
 }
 
 }  // namespace
@@ -240,7 +267,7 @@ PyObject* py_build_backbone(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     bind(sig, args, nargs, kw, bound);
     const std::string_view sequence = to_str(bound[0], "sequence");
     const std::vector<protein::AnglePair> pairs = to_angle_pairs(bound[1], "phi_psi_deg");
-    return atoms_to_py(protein::build_backbone(sequence, pairs));
+    return backbone_to_py(pairs, protein::backbone_residues(sequence, pairs));
   });
 }
 
@@ -254,7 +281,8 @@ PyObject* py_build_backbone_from_entry(PyObject*, PyObject* const* args, Py_ssiz
     Bound<1> bound;
     bind(sig, args, nargs, kw, bound);
     const std::string_view name = to_str(bound[0], "entry_name");
-    return atoms_to_py(protein::build_backbone_from_entry(name));
+    const protein::ResidueChain chain = protein::residues_of_entry(name);
+    return backbone_to_py(chain.phi_psi, std::min(chain.sequence.size(), chain.phi_psi.size()));
   });
 }
 
