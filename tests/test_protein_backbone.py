@@ -3,6 +3,10 @@
 from __future__ import annotations
 
 import math
+import os
+import subprocess
+import sys
+import textwrap
 
 import numpy as np
 import pytest
@@ -97,6 +101,48 @@ def test_first_phi_and_last_psi_are_unused(core, pairs, phi0, psi_last):
     assert core.py_build_backbone("G" * len(pairs), pairs) == core.py_build_backbone("G" * len(pairs), changed)
     first = core.py_build_backbone("M", [changed[0]])
     assert [(a["x"], a["y"], a["z"]) for a in first] == [(0.0, 0.0, 0.0), (1.458, 0.0, 0.0), C0]
+
+
+def test_long_chains_match_the_reference_exactly(core):
+    # Long enough that the chain is walked ahead of the dict building, with a
+    # count that is not a multiple of the hand-over batch.
+    rng = np.random.default_rng(3)
+    pairs = [(float(p), float(q)) for p, q in rng.uniform(-180, 180, size=(5003, 2))]
+    expected = reference_nerf(pairs)
+    atoms = core.py_build_backbone("W" * len(pairs), pairs)
+    assert [[a["x"], a["y"], a["z"]] for a in atoms] == expected
+    assert [a["res_idx"] for a in atoms[-3:]] == [5002] * 3
+    shorter = core.py_build_backbone("W" * 4100, pairs)
+    assert [[a["x"], a["y"], a["z"]] for a in shorter] == expected[:3 * 4100]
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="an address-space limit starves the sanitizer's own mappings")
+def test_running_out_of_memory_midway_is_a_clean_memory_error(tmp_path):
+    # The output cannot fit under the limit, so building fails after many
+    # residues are done; the error must come back (nothing hangs or leaks
+    # into the next call) and the interpreter carries on.
+    script = tmp_path / "oom.py"
+    script.write_text(textwrap.dedent("""
+        import resource, sys
+        import lumivarex._lumivarex_core as core
+        pairs = [(-57.0, -47.0)] * 400_000
+        seq = "A" * len(pairs)
+        with open("/proc/self/statm") as f:
+            used = int(f.read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (used + 80 * 2**20, resource.RLIM_INFINITY))
+        try:
+            core.py_build_backbone(seq, pairs)
+        except MemoryError:
+            pass
+        else:
+            sys.exit("no MemoryError")
+        resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+        assert len(core.py_build_backbone(seq[:3000], pairs)) == 9000
+        print("ok")
+    """))
+    proc = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0 and proc.stdout.strip() == "ok", proc.stderr
 
 
 def test_alpha_helix_is_right_handed_with_ideal_ca_spacing(core):

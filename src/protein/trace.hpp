@@ -2,11 +2,16 @@
 // each residue as it is placed instead of storing the whole chain first.
 #pragma once
 
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <system_error>
+#include <thread>
 
+#include "core/parallel.hpp"
 #include "protein/protein.hpp"
 
 namespace lvx::protein {
@@ -90,6 +95,67 @@ void trace_backbone(std::span<const AnglePair> phi_psi, std::size_t residues, Em
     pos_ca = ca;
     pos_c = c;
     emit(static_cast<std::uint32_t>(i), pos_n, pos_ca, pos_c);
+  }
+}
+
+// The same walk and calls for a caller whose own work per residue (building
+// output objects, say) outweighs the placement: on long chains, when a second
+// processor is there, a helper thread walks the chain into one buffer a
+// little ahead while the caller consumes residues in order as they become
+// ready, so the placement's long chain of dependent square roots and
+// divisions costs the caller nothing. consume() runs on the calling thread
+// and may throw; the helper is stopped and joined before the exception
+// leaves. Short chains, or no thread to be had, take the plain walk.
+template <class Consume>
+void trace_backbone_ahead(std::span<const AnglePair> phi_psi, std::size_t residues, Consume&& consume) {
+  constexpr std::size_t kMinResidues = 2048;  // below this a thread start is not worth it
+  constexpr std::size_t kBatch = 64;          // residues published to the caller at a time
+  if (residues < kMinResidues || worker_count() < 2) {
+    trace_backbone(phi_psi, residues, consume);
+    return;
+  }
+  struct Placed {
+    Vec3 n, ca, c;
+  };
+  struct Stopped {};
+  const std::unique_ptr<Placed[]> placed(new Placed[residues]);
+  std::atomic<std::size_t> ready{0};
+  std::atomic<bool> stop{false};
+  auto walk = [&] {
+    try {
+      trace_backbone(phi_psi, residues, [&](std::uint32_t i, const Vec3& n, const Vec3& ca, const Vec3& c) {
+        placed[i] = {n, ca, c};
+        if ((i + 1) % kBatch == 0) {
+          ready.store(i + 1, std::memory_order_release);
+          if (stop.load(std::memory_order_relaxed)) throw Stopped{};
+        }
+      });
+      ready.store(residues, std::memory_order_release);
+    } catch (const Stopped&) {
+    }
+  };
+  std::thread helper;
+  try {
+    helper = std::thread(walk);
+  } catch (const std::system_error&) {
+    trace_backbone(phi_psi, residues, consume);
+    return;
+  }
+  struct Join {
+    std::thread& helper;
+    std::atomic<bool>& stop;
+    ~Join() {
+      stop.store(true, std::memory_order_relaxed);
+      helper.join();
+    }
+  } join{helper, stop};
+  std::size_t available = 0;
+  for (std::size_t i = 0; i < residues; ++i) {
+    while (i >= available) {
+      available = ready.load(std::memory_order_acquire);
+      if (i >= available) std::this_thread::yield();
+    }
+    consume(static_cast<std::uint32_t>(i), placed[i].n, placed[i].ca, placed[i].c);
   }
 }
 

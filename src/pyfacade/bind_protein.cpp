@@ -226,9 +226,9 @@ class AtomDicts {
 
 PyObject* backbone_to_py(std::span<const protein::AnglePair> phi_psi, std::size_t residues) {
   AtomDicts out(residues);
-  protein::trace_backbone(phi_psi, residues,
-                          [&](std::uint32_t i, const protein::Vec3& n, const protein::Vec3& ca,
-                              const protein::Vec3& c) { out.add_residue(i, n, ca, c); });
+  protein::trace_backbone_ahead(phi_psi, residues,
+                                [&](std::uint32_t i, const protein::Vec3& n, const protein::Vec3& ca,
+                                    const protein::Vec3& c) { out.add_residue(i, n, ca, c); });
   return out.release();
 }
 
