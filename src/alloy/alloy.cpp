@@ -67,8 +67,9 @@ class Elements {
     entries_.reserve(names_.size());
     // The registry changes only through a save, which cannot run while a call
     // holds the interpreter; one lookup per name therefore sees what a lookup
-    // per composition would.
-    const auto lock = data_loader::DATA().read_lock();
+    // per composition would. Each lookup takes the registry lock itself, so
+    // none is held here (a second shared lock on the same thread is not
+    // allowed).
     for (std::size_t i = 0; i < names_.size(); ++i) {
       data_loader::EntryPtr entry = data_loader::DATA().find_exact(names_[i]);
       if (!entry) continue;

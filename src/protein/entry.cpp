@@ -31,9 +31,8 @@ double angle_of(const Json& element, std::string_view key) {
 
 ResidueChain residues_of_entry(std::string_view name) {
   if (name.empty()) panic("build_backbone_from_entry: name must be non-empty");
-  auto& registry = data_loader::DATA();
-  const auto lock = registry.read_lock();
-  const data_loader::EntryPtr entry = registry.find_exact(name);
+  // The lookup takes the registry lock; the entry it returns is immutable.
+  const data_loader::EntryPtr entry = data_loader::DATA().find_exact(name);
   if (!entry) fail("build_backbone_from_entry: entry '" + std::string(name) + "' not found");
 
   const Json* residues = member(*entry, "residues");
