@@ -236,8 +236,8 @@ std::optional<std::string> read_whole(const std::string& path) {
 
 std::optional<LoadedFile> load_one(const PendingFile& f) {
   auto text = read_whole(f.path);
-  if (!text || !is_valid_utf8(*text)) return std::nullopt;
-  auto value = try_parse_json(*text);
+  if (!text) return std::nullopt;
+  auto value = try_parse_json(*text);  // also rejects any invalid UTF-8
   if (!value) return std::nullopt;
   EntryNames names = EntryNames::of(f.stem, *value);
   return LoadedFile{std::make_shared<const Json>(std::move(*value)), std::move(names)};
