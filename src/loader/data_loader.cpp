@@ -192,15 +192,9 @@ std::optional<std::string_view> extension_of(std::string_view name) {
   return name.substr(dot + 1);
 }
 
-bool is_directory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 void list_tier(std::size_t tier, const std::string& dir, std::vector<PendingFile>& out) {
-  if (!is_directory(dir)) return;
   DIR* d = ::opendir(dir.c_str());
-  if (!d) return;
+  if (!d) return;  // missing, not a folder, or unreadable
   while (const dirent* ent = ::readdir(d)) {
     const std::string_view name(ent->d_name);
     if (name == "." || name == "..") continue;
