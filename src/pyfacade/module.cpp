@@ -124,8 +124,6 @@ PyObject* init_module() {
   if (auto root = data_root()) {
     try {
       data_loader::load_all_tiers(*root);
-    } catch (const OpError& e) {
-      warn("data load warning", e.what());
     } catch (const std::exception& e) {
       warn("data load warning", e.what());
     }
