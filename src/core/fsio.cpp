@@ -29,7 +29,7 @@ void create_parent_dirs(const std::string& path) {
   if (parent.empty()) return;
   std::error_code ec;
   std::filesystem::create_directories(parent, ec);
-  if (ec) fail(ec.message() + " (os error " + std::to_string(ec.value()) + "): '" + parent.string() + "'");
+  if (ec) fail_errno(ec.value(), parent.string());
 }
 
 void write_file(const std::string& path, std::string_view data) {
