@@ -116,10 +116,6 @@ std::optional<Json> try_parse_json(std::string_view text) noexcept {
   }
 }
 
-std::string write_json_compact(const Json& v) {
-  return v.dump(-1, ' ', false, Json::error_handler_t::strict);
-}
-
 std::string write_json_pretty(const Json& v) {
   return v.dump(2, ' ', false, Json::error_handler_t::strict);
 }

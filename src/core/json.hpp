@@ -45,10 +45,9 @@ inline const Json* member(const Json& v, std::string_view key) noexcept {
   return it == obj.end() ? nullptr : &it->second;
 }
 
-// Compact text (no white space) and pretty text (two-space indent, ": " after
-// keys). Doubles use the shortest text that reads back to the same value and
-// always carry a decimal point or an exponent; non-finite doubles are null.
-std::string write_json_compact(const Json& v);
+// Pretty text (two-space indent, ": " after keys). Doubles use the shortest
+// text that reads back to the same value and always carry a decimal point or
+// an exponent; non-finite doubles are null.
 std::string write_json_pretty(const Json& v);
 
 }  // namespace lvx

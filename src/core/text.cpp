@@ -100,20 +100,6 @@ std::size_t code_point_count(std::string_view s) noexcept {
   return count;
 }
 
-std::vector<std::string_view> split_code_points(std::string_view s) {
-  std::vector<std::string_view> out;
-  out.reserve(s.size());
-  const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-  const int32_t len = static_cast<int32_t>(s.size());
-  for (int32_t i = 0; i < len;) {
-    const int32_t start = i;
-    UChar32 c;
-    U8_NEXT(p, i, len, c);
-    out.push_back(s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
-  }
-  return out;
-}
-
 bool is_valid_utf8(std::string_view s) noexcept {
   const auto* p = reinterpret_cast<const uint8_t*>(s.data());
   const int32_t len = static_cast<int32_t>(s.size());

@@ -19,8 +19,6 @@ std::string_view trim_ws(std::string_view utf8);
 std::vector<char32_t> code_points(std::string_view utf8);
 // How many code points code_points() would return, without storing them.
 std::size_t code_point_count(std::string_view utf8) noexcept;
-// Byte length of each code point of a valid UTF-8 text, in order.
-std::vector<std::string_view> split_code_points(std::string_view utf8);
 bool is_valid_utf8(std::string_view bytes) noexcept;
 
 // Appends `v` in fixed-point notation with exactly `digits` digits after the

@@ -150,7 +150,4 @@ PyObject* call(PyObject* error_class, F&& body) noexcept {
   return nullptr;
 }
 
-// Signature of every fast-call function of the module.
-using FastFn = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
-
 }  // namespace lvx::py
