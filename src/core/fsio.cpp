@@ -32,6 +32,11 @@ void create_parent_dirs(const std::string& path) {
   if (ec) fail_errno(ec.value(), parent.string());
 }
 
+void refuse_nul_path(std::string_view op, std::string_view arg, const std::string& path) {
+  if (path.find('\0') != std::string::npos)
+    fail(std::string(op) + ": " + std::string(arg) + " must not contain a NUL character");
+}
+
 void write_file(const std::string& path, std::string_view data) {
   refuse_nul(path);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);

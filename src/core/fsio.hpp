@@ -16,4 +16,10 @@ void create_parent_dirs(const std::string& path);
 // system's error text.
 void write_file(const std::string& path, std::string_view data);
 
+// Throws OpError "<op>: <arg> must not contain a NUL character" when `path`
+// holds a NUL: the system would stop reading it there and write a file of
+// another name. Exporters call it where a bad path is to be reported, ahead
+// of the generic refusal in the two functions above.
+void refuse_nul_path(std::string_view op, std::string_view arg, const std::string& path);
+
 }  // namespace lvx

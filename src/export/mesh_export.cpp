@@ -11,13 +11,6 @@ Point3 lower_corner(const sample::Bounds& bounds) {
   return {bounds[0][0], bounds[0][1], bounds[0][2]};
 }
 
-// The system reads a path only up to its first NUL and would write a file of
-// another name.
-void check_path(const char* op, const char* arg, const std::string& path) {
-  if (path.find('\0') != std::string::npos)
-    fail(std::string(op) + ": " + arg + " must not contain a NUL character");
-}
-
 }  // namespace
 
 std::string export_obj(std::string_view name, const std::string& obj_path, const sample::Bounds& bounds,
@@ -25,7 +18,7 @@ std::string export_obj(std::string_view name, const std::string& obj_path, const
   if (name.empty()) fail("export_obj: name required");
   if (voxel_size <= 0.0) fail("export_obj: voxel_size must be positive");  // NaN goes on to the voxel map
   const sample::VoxelGrid grid = sample::voxel_phase_map(name, bounds, voxel_size, scale_m);
-  check_path("export_obj", "obj_path", obj_path);
+  refuse_nul_path("export_obj", "obj_path", obj_path);
 
   const std::string mtl_path = mtl_path_for(obj_path);
   const std::string_view mtl_file = std::string_view(mtl_path).substr(mtl_path.rfind('/') + 1);
@@ -45,7 +38,7 @@ void export_stl(std::string_view name, const std::string& out_path, const sample
   if (name.empty()) fail("export_stl: name required");
   if (voxel_size <= 0.0) fail("export_stl: voxel_size must be positive");  // NaN goes on to the voxel map
   const sample::VoxelGrid grid = sample::voxel_phase_map(name, bounds, voxel_size, scale_m);
-  check_path("export_stl", "out_path", out_path);
+  refuse_nul_path("export_stl", "out_path", out_path);
   if (binary) {
     // No folder is created for the binary file: a missing parent is the write's error.
     write_file(out_path, stl_binary(name, grid, lower_corner(bounds), voxel_size).view());

@@ -146,10 +146,7 @@ void export_hlsl(std::string_view name, const std::string& out_path,
                  const std::optional<std::vector<std::string>>& properties) {
   if (name.empty()) fail("export_hlsl: material name must not be empty");
   const std::string text = hlsl_source(name, properties);
-  // The system reads a path only up to its first NUL and would write a file
-  // of another name.
-  if (out_path.find('\0') != std::string::npos)
-    fail("export_hlsl: out_path must not contain a NUL character");
+  refuse_nul_path("export_hlsl", "out_path", out_path);
   create_parent_dirs(out_path);
   write_file(out_path, text);
 }

@@ -14,13 +14,6 @@ namespace lvx::exporter {
 
 namespace {
 
-// The operating system would stop reading a path at its first NUL and write
-// some other file.
-void check_path(const char* op, const std::string& path) {
-  if (path.find('\0') != std::string::npos)
-    fail(std::string(op) + ": out_path must not contain a NUL character");
-}
-
 // Appends texts[id] for every id in order, into space sized exactly up front.
 void append_by_table(std::string& out, const std::vector<std::int32_t>& ids,
                      const std::vector<std::string>& texts, const std::vector<std::uint64_t>& counts) {
@@ -162,7 +155,7 @@ void export_vtk_legacy(std::string_view name, const std::string& out_path, const
                        double voxel_size, const std::vector<std::string>& properties,
                        std::optional<double> scale_m) {
   const std::string text = vtk_legacy_text(name, bounds, voxel_size, properties, scale_m);
-  check_path("export_vtk_legacy", out_path);
+  refuse_nul_path("export_vtk_legacy", "out_path", out_path);
   create_parent_dirs(out_path);
   write_file(out_path, text);
 }
@@ -217,7 +210,7 @@ void export_sdf_raw(std::string_view name, const std::string& out_path, const sa
                     double voxel_size, std::optional<double> scale_m, std::string_view mode) {
   if (name.empty()) fail("export_sdf_raw: name required");
   if (voxel_size <= 0.0) fail("export_sdf_raw: voxel_size must be positive");
-  check_path("export_sdf_raw", out_path);
+  refuse_nul_path("export_sdf_raw", "out_path", out_path);
   const std::string sidecar = sdf_sidecar_path(out_path);
   if (sidecar == out_path)
     fail("export_sdf_raw: out_path '" + out_path + "' would be overwritten by its JSON sidecar");
