@@ -9,6 +9,7 @@
 
 #include "core/error.hpp"
 #include "core/text.hpp"
+#include "export/file_name.hpp"
 #include "export/mesh_faces.hpp"
 #include "export/mesh_text.hpp"
 
@@ -66,14 +67,9 @@ std::vector<BoundaryQuad> boundary_quads(const sample::VoxelGrid& grid, const Po
 
 std::string mtl_path_for(std::string_view obj_path) {
   const std::size_t slash = obj_path.rfind('/');
-  const std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
-  const std::string_view file = obj_path.substr(start);
+  const std::string_view file = obj_path.substr(slash == std::string_view::npos ? 0 : slash + 1);
   if (file.empty() || file == "." || file == "..") return std::string(obj_path);
-  const std::size_t dot = file.rfind('.');
-  const std::size_t stem_len = (dot == std::string_view::npos || dot == 0) ? file.size() : dot;
-  std::string out(obj_path.substr(0, start + stem_len));
-  out += ".mtl";
-  return out;
+  return with_extension(obj_path, "mtl");
 }
 
 std::array<double, 3> phase_colour(std::string_view phase_name) {

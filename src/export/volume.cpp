@@ -8,6 +8,7 @@
 #include "core/fsio.hpp"
 #include "core/json.hpp"
 #include "core/text.hpp"
+#include "export/file_name.hpp"
 #include "sample/sample.hpp"
 
 namespace lvx::exporter {
@@ -163,17 +164,7 @@ void export_vtk_legacy(std::string_view name, const std::string& out_path, const
 // ---------------------------------------------------------------- raw SDF
 
 std::string sdf_sidecar_path(std::string_view out_path) {
-  const std::size_t slash = out_path.rfind('/');
-  const std::size_t base = slash == std::string_view::npos ? 0 : slash + 1;
-  const std::size_t dot = out_path.rfind('.');
-  std::string out(out_path);
-  if (dot != std::string_view::npos && dot > base) {
-    out.resize(dot + 1);
-    out += "json";
-  } else {
-    out += ".json";
-  }
-  return out;
+  return with_extension(out_path, "json");
 }
 
 std::string_view sdf_raw_bytes(std::vector<std::int32_t>& ids, std::size_t phase_count,
