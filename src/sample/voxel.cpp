@@ -39,7 +39,7 @@ std::size_t checked_count(std::uint64_t nx, std::uint64_t ny, std::uint64_t nz) 
 std::vector<std::int64_t> axis_cells(std::uint64_t n, double min, double voxel_size, double cell) {
   std::vector<std::int64_t> out(static_cast<std::size_t>(n));
   for (std::uint64_t i = 0; i < n; ++i)
-    out[static_cast<std::size_t>(i)] = cell_index((static_cast<double>(i) + 0.5) * voxel_size + min, cell);
+    out[static_cast<std::size_t>(i)] = cell_index(voxel_centre_1d(i, min, voxel_size), cell);
   return out;
 }
 

@@ -29,13 +29,18 @@ struct VoxelGrid : PhaseGrid {
   }
 };
 
-// Centre of voxel (i, j, k), where its phase is sampled: per axis, the index
-// converted to double, plus 0.5, times the voxel size, plus the minimum.
+// Centre of voxel i along one axis, where its phase is sampled: the index
+// converted to double, plus 0.5, times the voxel size, plus the minimum. The
+// fills and the exporters rely on every caller rounding the same way.
+inline double voxel_centre_1d(std::uint64_t i, double min, double voxel_size) noexcept {
+  return (static_cast<double>(i) + 0.5) * voxel_size + min;
+}
+
+// Centre of voxel (i, j, k): voxel_centre_1d per axis.
 inline std::array<double, 3> voxel_centre(const Bounds& bounds, double voxel_size, std::uint64_t i,
                                           std::uint64_t j, std::uint64_t k) noexcept {
-  return {(static_cast<double>(i) + 0.5) * voxel_size + bounds[0][0],
-          (static_cast<double>(j) + 0.5) * voxel_size + bounds[0][1],
-          (static_cast<double>(k) + 0.5) * voxel_size + bounds[0][2]};
+  return {voxel_centre_1d(i, bounds[0][0], voxel_size), voxel_centre_1d(j, bounds[0][1], voxel_size),
+          voxel_centre_1d(k, bounds[0][2], voxel_size)};
 }
 
 // Voxel count along one axis: ceil((max - min) / voxel_size), saturated to
