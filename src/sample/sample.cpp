@@ -238,6 +238,12 @@ ResolvedEntry ResolvedEntry::resolve(std::string_view name) {
 
 double ResolvedEntry::sample(std::string_view property, const std::optional<Point>& at,
                              std::optional<double> scale_m) const {
+  // A point pick of the built-in model with fractions that were built at
+  // resolve: the model's value without rebuilding them. Every other case
+  // (including the fraction error messages) goes through the model.
+  if (voronoi_ && fractions_ && at && !is_coarse(scale_m))
+    return phase_property_lookup(*entry_, fractions_->names()[fractions_->pick(*at, pick_cell(scale_m))],
+                                 property);
   if (model_) return model_->evaluate(*entry_, property, at, scale_m);
   return value_or_raise(direct_read(*entry_, property), property);
 }
