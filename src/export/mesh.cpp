@@ -46,25 +46,6 @@ AxisText::AxisText(const std::vector<double>& lines) {
 using detail::FaceRef;
 using detail::kCornerOffset;
 
-std::vector<BoundaryQuad> boundary_quads(const sample::VoxelGrid& grid, const Point3& lower,
-                                         double voxel_size) {
-  const std::vector<double> lines[3] = {detail::grid_lines(grid.nx, lower[0], voxel_size),
-                                        detail::grid_lines(grid.ny, lower[1], voxel_size),
-                                        detail::grid_lines(grid.nz, lower[2], voxel_size)};
-  std::vector<BoundaryQuad> quads;
-  quads.reserve(static_cast<std::size_t>(detail::count_faces(grid)));
-  detail::for_each_face(grid, [&](const FaceRef& f) {
-    BoundaryQuad q;
-    for (int c = 0; c < 4; ++c)
-      for (int a = 0; a < 3; ++a) q.corners[c][a] = lines[a][f.c[a] + kCornerOffset[f.axis][c][a]];
-    q.normal = {0.0, 0.0, 0.0};
-    q.normal[f.axis] = f.negative ? -1.0 : 1.0;
-    q.phase = f.phase;
-    quads.push_back(q);
-  });
-  return quads;
-}
-
 std::string mtl_path_for(std::string_view obj_path) {
   const std::size_t slash = obj_path.rfind('/');
   const std::string_view file = obj_path.substr(slash == std::string_view::npos ? 0 : slash + 1);

@@ -16,18 +16,6 @@ namespace lvx::exporter {
 
 using Point3 = std::array<double, 3>;
 
-// One square voxel face where the phase changes (or at the box hull).
-struct BoundaryQuad {
-  std::array<Point3, 4> corners;
-  Point3 normal;       // axis-aligned unit vector
-  std::int32_t phase;  // index into the grid's phase_names
-};
-
-// All boundary faces of `grid`: faces across x, then y, then z. Corner
-// coordinates are grid-line values i * voxel_size + lower.
-std::vector<BoundaryQuad> boundary_quads(const sample::VoxelGrid& grid, const Point3& lower,
-                                         double voxel_size);
-
 // "out/part.obj" and "out/part" give "out/part.mtl". A path whose last
 // component is empty, "." or ".." is returned unchanged.
 std::string mtl_path_for(std::string_view obj_path);
