@@ -57,7 +57,6 @@ namespace {
 // Everything a fill needs: sizes, names, zeroed storage and, when the voxels
 // must be picked, the fraction list with the name index of each of its phases.
 struct Plan {
-  data_loader::EntryPtr entry;
   PhaseGrid grid;  // sizes, names and zeroed storage
   std::optional<PhaseFractions> picker;
   std::vector<std::int32_t> to_name;
@@ -73,15 +72,14 @@ struct Plan {
 
 Plan plan(std::string_view name, const Bounds& bounds, double voxel_size, std::optional<double> scale_m) {
   if (!(voxel_size > 0.0)) panic("voxel_phase_map: voxel_size must be positive");
-  ensure_default_models_registered();
   Plan p;
-  p.entry = lookup_entry(name);
+  const data_loader::EntryPtr entry = lookup_entry(name);
   p.grid.nx = axis_count(bounds[0][0], bounds[1][0], voxel_size);
   p.grid.ny = axis_count(bounds[0][1], bounds[1][1], voxel_size);
   p.grid.nz = axis_count(bounds[0][2], bounds[1][2], voxel_size);
   const std::size_t count = checked_count(p.grid.nx, p.grid.ny, p.grid.nz);
 
-  const Json* fractions = member(*p.entry, "phase_volume_fractions");
+  const Json* fractions = member(*entry, "phase_volume_fractions");
   if (fractions != nullptr && fractions->is_object())
     for (const auto& item : fractions->get_ref<const Json::object_t&>())
       p.grid.phase_names.push_back(item.first);
@@ -95,7 +93,7 @@ Plan plan(std::string_view name, const Bounds& bounds, double voxel_size, std::o
   }
 
   // A single phase needs no pick; a list without a valid pick leaves zeros.
-  if (p.grid.phase_names.size() > 1) p.picker = PhaseFractions::try_of(*p.entry);
+  if (p.grid.phase_names.size() > 1) p.picker = PhaseFractions::try_of(*entry);
   if (p.picker) {
     // Both lists are in key order and the pickable phases are a subset of
     // the names.
