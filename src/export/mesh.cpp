@@ -12,6 +12,7 @@
 #include "export/file_name.hpp"
 #include "export/mesh_faces.hpp"
 #include "export/mesh_text.hpp"
+#include "sample/sample.hpp"
 
 namespace lvx::exporter {
 
@@ -54,10 +55,10 @@ std::string mtl_path_for(std::string_view obj_path) {
 }
 
 std::array<double, 3> phase_colour(std::string_view phase_name) {
-  std::uint64_t h = 0xcbf29ce484222325ULL;
+  std::uint64_t h = sample::kFnvOffset;
   for (unsigned char c : phase_name) {
     h ^= c;
-    h *= 0x100000001b3ULL;
+    h *= sample::kFnvPrime;
   }
   return {static_cast<double>((h >> 48) & 255) / 255.0, static_cast<double>((h >> 32) & 255) / 255.0,
           static_cast<double>((h >> 16) & 255) / 255.0};
