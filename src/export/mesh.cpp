@@ -46,6 +46,7 @@ AxisText::AxisText(const std::vector<double>& lines) {
 
 using detail::FaceRef;
 using detail::kCornerOffset;
+using detail::put;
 
 std::string mtl_path_for(std::string_view obj_path) {
   const std::size_t slash = obj_path.rfind('/');
@@ -149,11 +150,6 @@ inline std::size_t decimal_digits(std::uint32_t v) noexcept {
     ++n;
   }
   return n;
-}
-
-inline char* put(char* p, std::string_view s) noexcept {
-  std::memcpy(p, s.data(), s.size());
-  return p + s.size();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@ namespace lvx::exporter {
 
 using detail::FaceRef;
 using detail::kCornerOffset;
+using detail::put;
 
 namespace {
 
@@ -127,42 +128,38 @@ Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Poi
 
   Buffer out(size);
   char* p = out.data();
-  auto put = [&p](std::string_view s) {
-    std::memcpy(p, s.data(), s.size());
-    p += s.size();
-  };
-  put("solid ");
-  put(name);
-  put("\n");
+  p = put(p, "solid ");
+  p = put(p, name);
+  p = put(p, "\n");
   detail::for_each_face(grid, [&](const FaceRef& f) {
     std::uint64_t corners[4][3];
     face_corners(f, corners);
     std::string_view normal[3] = {kZero, kZero, kZero};
     normal[f.axis] = f.negative ? kMinus : kPlus;
     for (const auto& tri : kTriangleCorners) {
-      put(kFacet);
-      put(normal[0]);
+      p = put(p, kFacet);
+      p = put(p, normal[0]);
       *p++ = ' ';
-      put(normal[1]);
+      p = put(p, normal[1]);
       *p++ = ' ';
-      put(normal[2]);
-      put(kLoop);
+      p = put(p, normal[2]);
+      p = put(p, kLoop);
       for (int v = 0; v < 3; ++v) {
         const auto& c = corners[tri[v]];
-        put(kVertex);
-        put(text[0].at(c[0]));
+        p = put(p, kVertex);
+        p = put(p, text[0].at(c[0]));
         *p++ = ' ';
-        put(text[1].at(c[1]));
+        p = put(p, text[1].at(c[1]));
         *p++ = ' ';
-        put(text[2].at(c[2]));
+        p = put(p, text[2].at(c[2]));
         *p++ = '\n';
       }
-      put(kEnd);
+      p = put(p, kEnd);
     }
   });
-  put("endsolid ");
-  put(name);
-  put("\n");
+  p = put(p, "endsolid ");
+  p = put(p, name);
+  p = put(p, "\n");
   if (p != out.data() + out.size()) panic("export_stl: STL text size mismatch");
   return out;
 }

@@ -1,8 +1,10 @@
 // Fixed-point text of grid-line coordinates, formatted once per axis and
-// copied into every line that uses them.
+// copied into every line that uses them, and the copy step of the writers
+// that fill a presized image.
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,5 +24,11 @@ class AxisText {
   std::string text_;
   std::vector<std::size_t> offsets_;
 };
+
+// Copies s to p and returns the position just past it.
+inline char* put(char* p, std::string_view s) noexcept {
+  std::memcpy(p, s.data(), s.size());
+  return p + s.size();
+}
 
 }  // namespace lvx::exporter::detail
