@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 import shutil
 import struct
 import subprocess
@@ -205,6 +206,46 @@ def test_ranking_and_limits(make_package):
     rng = Rng(11)
     draws = [draw(rng, "Fe", ["Cr", "Ni"]) for _ in range(500)]
     assert [c["composition"] for c in full if c["score"] == 0.0] == [d for d in draws if len(d) == 1]
+
+
+def test_top_k_is_the_head_of_the_full_ranking(make_package):
+    # Only Cr and Mo carry x: Mo alone scores 2, Cr alone 1, both in between,
+    # the base alone is rejected. Cut-offs fall inside and at the edges of
+    # the tied groups, and beyond the number of passing draws.
+    pkg = make_package(sheets({"Fe": {"w": 1.0}, "Cr": {"x": 1.0, "w": 2.0}, "Mo": {"x": 2.0}}))
+    x = "[{'property': 'x', 'min_value': 0}], 'Fe', ['Cr', 'Mo'], 300"
+    # The base alone scores (1 - 1) * inf, a NaN; with Cr the score is inf.
+    w = "[{'property': 'w', 'min_value': 1, 'weight': float('inf')}], 'Fe', ['Cr'], 60"
+    ks, nan_ks = [0, 1, 3, 50, 100, 160, 204, 205, 300], [1, 7, 35, 40, 59]
+    full, heads, nan_full, nan_heads = pkg.eval(
+        f"(core.py_optimize_alloy({x}, 10**6, 5), [core.py_optimize_alloy({x}, k, 5) for k in {ks}],"
+        f" core.py_optimize_alloy({w}, 10**6, 5), [core.py_optimize_alloy({w}, k, 5) for k in {nan_ks}])")
+    rng = Rng(5)
+    model = []
+    for _ in range(300):
+        comp = draw(rng, "Fe", ["Cr", "Mo"])
+        num = den = 0.0
+        for name, f in comp.items():
+            if name != "Fe":
+                num += {"Cr": 1.0, "Mo": 2.0}[name] * f
+                den += f
+        if den:
+            model.append((comp, num / den))
+    model.sort(key=lambda c: -c[1])  # stable: ties keep draw order
+    assert [(c["composition"], c["score"]) for c in full] == model
+    scores = [c["score"] for c in full]
+    assert len(scores) == 205 and scores[:50] == [2.0] * 50 and scores[143:] == [1.0] * 62
+    for k, head in zip(ks, heads):
+        assert head == full[:k], k
+
+    # NaN scores rank after every number, each group in draw order.
+    rng = Rng(5)
+    draws = [draw(rng, "Fe", ["Cr"]) for _ in range(60)]
+    ranked = [d for d in draws if "Cr" in d] + [d for d in draws if "Cr" not in d]
+    assert [c["composition"] for c in nan_full] == ranked
+    assert [str(c["score"]) for c in nan_full] == ["inf"] * 35 + ["nan"] * 25
+    for k, head in zip(nan_ks, nan_heads):
+        assert [c["composition"] for c in head] == ranked[:k], k
 
 
 def test_validation_and_arguments(make_package):

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <unordered_map>
 
 #include "alloy/rng.hpp"
@@ -53,7 +54,20 @@ struct Composition {
 struct Passed {
   Composition comp;
   double score;
+  std::uint64_t draw;  // position in the draw sequence
 };
+
+// Ranking of passing compositions: higher score first, equal scores in draw
+// order. A NaN score ranks below every number (NaNs among themselves in draw
+// order), so the ranking stays a strict total order whatever the targets'
+// weights and bounds produce.
+bool ranks_before(const Passed& a, const Passed& b) noexcept {
+  if (a.score > b.score) return true;
+  if (b.score > a.score) return false;
+  const bool a_nan = std::isnan(a.score), b_nan = std::isnan(b.score);
+  if (a_nan != b_nan) return b_nan;
+  return a.draw < b.draw;
+}
 
 // The names of one call, resolved to their "Properties" objects once.
 class Elements {
@@ -241,14 +255,28 @@ std::vector<AlloyCandidate> optimize_alloy(const std::vector<AlloyTarget>& targe
   // A target whose property no element carries rejects every composition.
   if (!table.reachable) return {};
 
+  // Only the best `top_k` passing draws so far are kept, as a heap whose front
+  // is the lowest-ranked of them; a later draw ranks below an earlier one with
+  // the same score, so it replaces the front only when it scores strictly
+  // higher. Memory stays bounded by top_k whatever n_candidates is.
+  const std::uint64_t cap = std::min(top_k, n_candidates);
   std::vector<Passed> passed;
   for (std::uint64_t c = 0; c < n_candidates; ++c) {
     const Composition comp = draw_composition(rng, elements, pool.size());
-    if (auto s = score(comp, targets, table)) passed.push_back(Passed{comp, *s});
+    const auto s = score(comp, targets, table);
+    if (!s) continue;
+    const Passed p{comp, *s, c};
+    if (passed.size() < cap) {
+      passed.push_back(p);
+      std::push_heap(passed.begin(), passed.end(), ranks_before);
+    } else if (!passed.empty() && ranks_before(p, passed.front())) {
+      std::pop_heap(passed.begin(), passed.end(), ranks_before);
+      passed.back() = p;
+      std::push_heap(passed.begin(), passed.end(), ranks_before);
+    }
   }
-  std::stable_sort(passed.begin(), passed.end(),
-                   [](const Passed& a, const Passed& b) { return a.score > b.score; });
-  const std::size_t keep = static_cast<std::size_t>(std::min<std::uint64_t>(passed.size(), top_k));
+  std::sort_heap(passed.begin(), passed.end(), ranks_before);
+  const std::size_t keep = passed.size();
 
   std::vector<AlloyCandidate> out;
   out.reserve(keep);
