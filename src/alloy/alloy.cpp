@@ -94,6 +94,7 @@ class Elements {
   }
 
   std::size_t count() const noexcept { return names_.size(); }
+  std::size_t pool_size() const noexcept { return pool_ids_.size(); }
   std::uint32_t pool_id(std::size_t index) const noexcept { return pool_ids_[index]; }
   std::string_view name(std::uint32_t id) const noexcept { return names_[id]; }
   const Json::object_t* props(std::uint32_t id) const noexcept { return props_[id]; }
@@ -112,7 +113,8 @@ class Elements {
   std::vector<data_loader::EntryPtr> entries_;
 };
 
-Composition draw_composition(Xoshiro256pp& rng, const Elements& elements, std::size_t pool_size) {
+Composition draw_composition(Xoshiro256pp& rng, const Elements& elements) {
+  const std::size_t pool_size = elements.pool_size();
   const std::size_t k = static_cast<std::size_t>(rng.below(std::min(pool_size, kMaxAlloying) + 1));
   // Choosing position i of the working list (the pool without the names
   // already chosen) is choosing the pool index that i maps to once the
@@ -244,9 +246,8 @@ std::vector<AlloyCandidate> optimize_alloy(const std::vector<AlloyTarget>& targe
   if (targets.empty()) fail("alloy::optimize_alloy: at least one target is required");
   if (base.empty()) fail("alloy::optimize_alloy: base element name required");
   if (n_candidates == 0) return {};
-  const std::vector<std::string> pool =
-      pool_arg.empty() ? std::vector<std::string>(std::begin(kDefaultPool), std::end(kDefaultPool))
-                       : pool_arg;
+  static const std::vector<std::string> default_pool(std::begin(kDefaultPool), std::end(kDefaultPool));
+  const std::vector<std::string>& pool = pool_arg.empty() ? default_pool : pool_arg;
 
   Xoshiro256pp rng(seed ? expand_seed(*seed) : entropy_seed());
 
@@ -262,7 +263,7 @@ std::vector<AlloyCandidate> optimize_alloy(const std::vector<AlloyTarget>& targe
   const std::uint64_t cap = std::min(top_k, n_candidates);
   std::vector<Passed> passed;
   for (std::uint64_t c = 0; c < n_candidates; ++c) {
-    const Composition comp = draw_composition(rng, elements, pool.size());
+    const Composition comp = draw_composition(rng, elements);
     const auto s = score(comp, targets, table);
     if (!s) continue;
     const Passed p{comp, *s, c};

@@ -39,8 +39,6 @@ class Xoshiro256pp {
   // product.
   std::uint64_t below(std::uint64_t n) noexcept;
 
-  const std::array<std::uint64_t, 4>& state() const noexcept { return s_; }
-
  private:
   static std::uint64_t rotl(std::uint64_t x, int k) noexcept { return (x << k) | (x >> (64 - k)); }
   std::array<std::uint64_t, 4> s_;
