@@ -1,7 +1,6 @@
 #include "fourier_bake/fourier_bake.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cmath>
 #include <functional>
@@ -176,27 +175,19 @@ void transform_all(const std::vector<double>& grid, const GridSize& size, const 
   const std::uint64_t points = size[0] * size[1] * size[2];
   // Coefficients per claim: enough work per claim to amortise the counter.
   const std::uint64_t chunk = std::max<std::uint64_t>(1, 32768 / points);
-  std::atomic<std::uint64_t> next{0};
-  auto work = [&](Transform& t) noexcept {
-    for (;;) {
-      const std::uint64_t begin = next.fetch_add(chunk, std::memory_order_relaxed);
-      if (begin >= count) return;
-      const std::uint64_t end = std::min(count, begin + chunk);
-      for (std::uint64_t c = begin; c < end; ++c) t.coefficient(c, out[2 * c], out[2 * c + 1]);
-    }
-  };
-
-  unsigned workers = worker_count();
   // Small transforms are not worth starting threads for.
   const double terms = static_cast<double>(count) * static_cast<double>(points);
-  if (terms < 262144.0) workers = 1;
-  workers = static_cast<unsigned>(std::min<std::uint64_t>(workers, (count + chunk - 1) / chunk));
+  const unsigned workers = chunk_workers(terms < 262144.0 ? 1u : worker_count(), count, chunk);
   // Each worker's state is built here, so allocation failures surface on the
   // calling thread.
   std::vector<Transform> state;
   state.reserve(workers);
   for (unsigned w = 0; w < workers; ++w) state.emplace_back(grid, size, freq);
-  run_workers(workers, [&](unsigned w) { work(state[w]); });
+  parallel_chunks_indexed(workers, count, chunk,
+                          [&](unsigned w, std::uint64_t begin, std::uint64_t end) noexcept {
+                            for (std::uint64_t c = begin; c < end; ++c)
+                              state[w].coefficient(c, out[2 * c], out[2 * c + 1]);
+                          });
 }
 
 }  // namespace
