@@ -7,7 +7,6 @@
 #include <limits>
 #include <new>
 #include <optional>
-#include <stdexcept>
 
 #include "core/error.hpp"
 #include "core/memory.hpp"
@@ -202,17 +201,15 @@ FourierFieldConfig bake_fourier(std::string_view entry_name, std::string_view pr
     fail("truncate_threshold must be a non-negative finite value");
 
   const std::uint64_t nx = grid_size[0], ny = grid_size[1], nz = grid_size[2];
-  std::uint64_t nxy = 0, total = 0;
-  if (__builtin_mul_overflow(nx, ny, &nxy) || __builtin_mul_overflow(nxy, nz, &total)) too_large();
+  const std::optional<std::size_t> cells = grid_cells<double>(nx, ny, nz);
+  if (!cells) too_large();
+  const std::uint64_t total = *cells;
   if (nx / 2 > kMaxHalf || ny / 2 > kMaxHalf || nz / 2 > kMaxHalf) too_large();
 
   std::vector<double> grid;
   try {
-    if (total > grid.max_size() || !fits_in_memory(total, sizeof(double))) too_large();
-    grid.assign(static_cast<std::size_t>(total), 0.0);
+    grid.assign(*cells, 0.0);
   } catch (const std::bad_alloc&) {
-    too_large();
-  } catch (const std::length_error&) {
     too_large();
   }
 

@@ -27,12 +27,9 @@ namespace {
 // never be held in memory (the zero fill would only end in the kernel's
 // out-of-memory killer).
 std::size_t checked_count(std::uint64_t nx, std::uint64_t ny, std::uint64_t nz) {
-  std::uint64_t xy = 0, n = 0;
-  if (__builtin_mul_overflow(nx, ny, &xy) || __builtin_mul_overflow(xy, nz, &n)) too_large(nx, ny, nz);
-  const std::vector<std::int32_t> probe;
-  if (n > probe.max_size()) too_large(nx, ny, nz);
-  if (!fits_in_memory(n, sizeof(std::int32_t))) too_large(nx, ny, nz);
-  return static_cast<std::size_t>(n);
+  const std::optional<std::size_t> n = grid_cells<std::int32_t>(nx, ny, nz);
+  if (!n) too_large(nx, ny, nz);
+  return *n;
 }
 
 // Cell index along one axis for every voxel centre of that axis.
@@ -87,8 +84,6 @@ Plan plan(std::string_view name, const Bounds& bounds, double voxel_size, std::o
   try {
     p.grid.phase_ids.assign(count, 0);
   } catch (const std::bad_alloc&) {
-    too_large(p.grid.nx, p.grid.ny, p.grid.nz);
-  } catch (const std::length_error&) {
     too_large(p.grid.nx, p.grid.ny, p.grid.nz);
   }
 
