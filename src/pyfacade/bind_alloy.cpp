@@ -42,22 +42,11 @@ alloy::AlloyTarget read_target(PyObject* dict) {
 }
 
 std::vector<alloy::AlloyTarget> to_targets(PyObject* o) {
-  constexpr const char* arg = "targets";
-  if (PyUnicode_Check(o)) argument_error(arg, "expected a sequence of dicts, got a single str");
-  if (!PySequence_Check(o)) argument_error(arg, "expected a sequence of dicts, got " + type_name(o));
-  const Py_ssize_t n = PySequence_Size(o);
-  if (n < 0) argument_error(arg);
-  std::vector<alloy::AlloyTarget> out;
-  out.reserve(static_cast<std::size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    Ref item(PySequence_GetItem(o, i));
-    if (!item) argument_error(arg);
-    if (!PyDict_Check(item.get()))
-      argument_error(
-          arg, "expected a sequence of dicts, item " + std::to_string(i) + " is " + type_name(item.get()));
-    out.push_back(read_target(item.get()));
-  }
-  return out;
+  auto target = [](PyObject* item) -> std::optional<alloy::AlloyTarget> {
+    if (!PyDict_Check(item)) return std::nullopt;
+    return read_target(item);
+  };
+  return to_list<alloy::AlloyTarget>(o, "targets", "dicts", target);
 }
 
 Ref pairs_to_dict(const std::vector<std::pair<std::string, double>>& pairs) {

@@ -151,21 +151,10 @@ BoxArgs to_box_args(PyObject* const* slots, const char* path_arg) {
 }
 
 std::vector<std::string> to_str_list(PyObject* o, const char* arg) {
-  if (PyUnicode_Check(o)) argument_error(arg, "expected a sequence of str, got a single str");
-  if (!PySequence_Check(o)) argument_error(arg, "expected a sequence of str, got " + type_name(o));
-  const Py_ssize_t n = PySequence_Size(o);
-  if (n < 0) argument_error(arg);
-  std::vector<std::string> out;
-  out.reserve(static_cast<std::size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    Ref item(PySequence_GetItem(o, i));
-    if (!item) argument_error(arg);
-    if (!PyUnicode_Check(item.get()))
-      argument_error(
-          arg, "expected a sequence of str, item " + std::to_string(i) + " is " + type_name(item.get()));
-    out.emplace_back(to_str(item.get(), arg));
-  }
-  return out;
+  return to_list<std::string>(o, arg, "str", [arg](PyObject* item) -> std::optional<std::string> {
+    if (!PyUnicode_Check(item)) return std::nullopt;
+    return std::string(to_str(item, arg));
+  });
 }
 
 // ------------------------------------------------------------ results

@@ -110,6 +110,30 @@ BoxArgs to_box_args(PyObject* const* slots, const char* path_arg);
 // "int", "list", ... for messages.
 std::string type_name(PyObject* o);
 
+// A sequence other than a str, converted item by item: convert(item) gives
+// the value, or nullopt for an item of the wrong kind. The TypeError reasons
+// read "expected a sequence of NOUN, got a single str", "..., got TYPE" and
+// "..., item I is TYPE".
+template <class T, class F>
+std::vector<T> to_list(PyObject* o, const char* arg, const char* noun, F&& convert) {
+  const std::string expected = std::string("expected a sequence of ") + noun;
+  if (PyUnicode_Check(o)) argument_error(arg, expected + ", got a single str");
+  if (!PySequence_Check(o)) argument_error(arg, expected + ", got " + type_name(o));
+  const Py_ssize_t n = PySequence_Size(o);
+  if (n < 0) argument_error(arg);
+  std::vector<T> out;
+  out.reserve(static_cast<std::size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    Ref item(PySequence_GetItem(o, i));
+    if (!item) argument_error(arg);
+    std::optional<T> value = convert(item.get());
+    if (!value)
+      argument_error(arg, expected + ", item " + std::to_string(i) + " is " + type_name(item.get()));
+    out.push_back(std::move(*value));
+  }
+  return out;
+}
+
 // ------------------------------------------------------------ results
 
 PyObject* value_to_py(const Json& v);  // new reference or null with exception set
