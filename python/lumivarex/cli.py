@@ -289,8 +289,11 @@ def _sidecar_path(raw_path: str) -> str:
     return os.path.join(folder, stem + ".json")
 
 
-def export_voxels(args: argparse.Namespace) -> list[str]:
-    """Runs one voxel export (obj, stl, vtk, sdf) with progress on standard error; returns the files."""
+def export_voxels(args: argparse.Namespace) -> tuple[list[str], int]:
+    """Runs one voxel export (obj, stl, vtk, sdf) with progress on standard error.
+
+    Returns the files written and the box's voxel count.
+    """
     bounds, total, shape = _check_box(args)
     for prop in getattr(args, "properties", None) or ():
         _require_property(args.name, prop)
@@ -314,13 +317,12 @@ def export_voxels(args: argparse.Namespace) -> list[str]:
     seconds = time.perf_counter() - started
     size = sum(_file_size(f) for f in files)
     _progress(args, f"wrote {', '.join(files)} ({_size_text(size)} in {seconds:.2f} s)")
-    return files
+    return files, total
 
 
 def cmd_export_voxels(args: argparse.Namespace) -> int:
-    files = export_voxels(args)
-    _emit({"format": args.format, "name": args.name, "files": files,
-           "voxels": math.prod(_voxel_counts(_bounds(args), args.voxel))})
+    files, total = export_voxels(args)
+    _emit({"format": args.format, "name": args.name, "files": files, "voxels": total})
     return 0
 
 
@@ -495,9 +497,10 @@ def cmd_demo(args: argparse.Namespace) -> int:
     stem = name.replace(" ", "_")
     written: list[str] = []
     for fmt in ("obj", "stl"):
-        written += export_voxels(ns(format=fmt, name=name, out=str(out / f"{stem}.{fmt}"),
+        files, _ = export_voxels(ns(format=fmt, name=name, out=str(out / f"{stem}.{fmt}"),
                                     box=box, voxel=0.0005, scale=0.001, ascii=False,
                                     max_voxels=DEFAULT_MAX_VOXELS))
+        written += files
     print(f"surface of {name} (1 cm cube, 20 x 20 x 20 voxels of 0.5 mm):")
     for path in written:
         print(f"  wrote {path} ({_size_text(_file_size(path))})")
