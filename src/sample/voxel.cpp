@@ -5,7 +5,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <stdexcept>
 
 #include "core/error.hpp"
 #include "core/json.hpp"
