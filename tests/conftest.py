@@ -94,6 +94,21 @@ def write_datasheets(data: Path, files: Mapping[str, Any]) -> None:
             path.write_text(json.dumps(content), encoding="utf-8")
 
 
+def build_package(root: Path, files: Mapping[str, Any] | None = None, init: str | None = DEFAULT_INIT,
+                  data: bool = True) -> TempPackage:
+    """A package under root: the built core, init as its ``__init__.py`` (none if
+    None) and, if data, a ``data/active/`` folder holding files."""
+    pkg = TempPackage(root)
+    pkg.pkg.mkdir(parents=True)
+    shutil.copy2(CORE_FILE, pkg.pkg / CORE_FILE.name)
+    if init is not None:
+        (pkg.pkg / "__init__.py").write_text(init)
+    if data:
+        pkg.data.mkdir(parents=True)
+        write_datasheets(pkg.data, files or {})
+    return pkg
+
+
 @pytest.fixture
 def make_package(tmp_path: Path):
     """make_package(files, init=DEFAULT_INIT, data=True) -> TempPackage."""
@@ -102,16 +117,7 @@ def make_package(tmp_path: Path):
     def build(files: Mapping[str, Any] | None = None, init: str | None = DEFAULT_INIT,
               data: bool = True) -> TempPackage:
         counter[0] += 1
-        root = tmp_path / f"pkg{counter[0]}"
-        pkg = TempPackage(root)
-        pkg.pkg.mkdir(parents=True)
-        shutil.copy2(CORE_FILE, pkg.pkg / CORE_FILE.name)
-        if init is not None:
-            (pkg.pkg / "__init__.py").write_text(init)
-        if data:
-            pkg.data.mkdir(parents=True)
-            write_datasheets(pkg.data, files or {})
-        return pkg
+        return build_package(tmp_path / f"pkg{counter[0]}", files, init, data)
 
     return build
 

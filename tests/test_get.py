@@ -9,7 +9,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from conftest import CoreError
+from conftest import CoreError, build_package
 
 REGISTRY = {
     "atom/Fe.json": {"Symbol": "Fe", "Aliases": ["iron"], "density": 7.8, "name": "iron", "n": 26},
@@ -31,16 +31,7 @@ REGISTRY = {
 
 @pytest.fixture(scope="module")
 def pkg(tmp_path_factory):
-    from conftest import TempPackage, write_datasheets
-    import shutil
-    from conftest import CORE_FILE, DEFAULT_INIT
-    root = tmp_path_factory.mktemp("get")
-    p = TempPackage(root)
-    p.pkg.mkdir(parents=True)
-    shutil.copy2(CORE_FILE, p.pkg / CORE_FILE.name)
-    (p.pkg / "__init__.py").write_text(DEFAULT_INIT)
-    write_datasheets(p.data, REGISTRY)
-    return p
+    return build_package(tmp_path_factory.mktemp("get"), REGISTRY)
 
 
 def kinds(pkg, calls):

@@ -8,6 +8,7 @@ import math
 import numpy as np
 import pytest
 
+from conftest import build_package
 from test_mesh import reference_stl_binary
 
 FRACTIONS = {"b": 3.0, "a": 1.0, "c": 0.5}
@@ -32,15 +33,8 @@ def numpy_phase_grid(fractions, lower, upper, vs, cell):
 
 @pytest.fixture(scope="module")
 def pkg(tmp_path_factory):
-    import shutil
-
-    from conftest import CORE_FILE, DEFAULT_INIT, TempPackage, write_datasheets
-    p = TempPackage(tmp_path_factory.mktemp("large"))
-    p.pkg.mkdir(parents=True)
-    shutil.copy2(CORE_FILE, p.pkg / CORE_FILE.name)
-    (p.pkg / "__init__.py").write_text(DEFAULT_INIT)
-    write_datasheets(p.data, {"alloy/triplex.json": {"phase_volume_fractions": FRACTIONS}})
-    return p
+    return build_package(tmp_path_factory.mktemp("large"),
+                         {"alloy/triplex.json": {"phase_volume_fractions": FRACTIONS}})
 
 
 @pytest.mark.parametrize("scale", [None, 0.0023, 0.004])
