@@ -60,13 +60,13 @@ class TempPackage:
         env.pop("PYTHONSTARTUP", None)
         return env
 
-    def run(self, code: str, *args: str, isolated: bool = False, cwd: Path | None = None) -> subprocess.CompletedProcess[str]:
-        """Runs Python code with this package first on the path."""
+    def run(self, code: str, *args: str, isolated: bool = False) -> subprocess.CompletedProcess[str]:
+        """Runs Python code in root with this package first on the path."""
         cmd = [sys.executable]
         if isolated:
             cmd.append("-S")  # no site-packages: only this root is importable
         cmd += ["-c", textwrap.dedent(code), *args]
-        return subprocess.run(cmd, env=self.env(), cwd=cwd or self.root, capture_output=True,
+        return subprocess.run(cmd, env=self.env(), cwd=self.root, capture_output=True,
                               text=True, timeout=300)
 
     def eval(self, expr: str) -> Any:

@@ -3,14 +3,11 @@
 from __future__ import annotations
 
 import inspect
-import os
 import shutil
-import subprocess
-import sys
 
 import pytest
 
-from conftest import CORE_FILE
+from conftest import CORE_FILE, TempPackage
 
 TABLE = [
     ("py_get", "(spec, scope_str=None)"),
@@ -109,8 +106,7 @@ def test_top_level_import_without_the_package(tmp_path):
     code = ("import _lumivarex_core as c\n"
             "print(len(c.__all__), sorted(c.py_list_tiers()) == sorted(%r))\n"
             "try:\n    c.py_get('Fe')\nexcept KeyError as e:\n    print(e)\n") % (sorted(TIERS),)
-    proc = subprocess.run([sys.executable, "-S", "-c", code], cwd=tmp_path, capture_output=True, text=True,
-                          env=dict(os.environ, PYTHONPATH=str(tmp_path)))
+    proc = TempPackage(tmp_path).run(code, isolated=True)  # no lumivarex package anywhere on the path
     assert proc.stdout.splitlines() == ["20 True", "'unknown name: Fe'"]
     assert proc.stderr == "lumivarex_core: init warning: ModuleNotFoundError: No module named 'lumivarex'\n"
 
