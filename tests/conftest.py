@@ -27,16 +27,18 @@ CORE_FILE = Path(_core.__file__)
 DEFAULT_INIT = "from . import _lumivarex_core as core\n"
 
 _RUNNER = r"""
-import base64, pickle, sys, traceback
+import base64, pickle, sys
 import lumivarex._lumivarex_core as core
-def _emit(obj):
-    sys.stdout.write("\n@@RESULT@@" + base64.b64encode(pickle.dumps(obj)).decode() + "\n")
-try:
-    _value = eval(compile(sys.argv[1], "<expr>", "eval"), {"core": core})
-    _emit(("ok", _value))
-except BaseException as e:
-    _emit(("error", type(e).__name__, [c.__name__ for c in type(e).__mro__],
-           str(e), e.args[0] if e.args else None))
+def _run(expr):
+    try:
+        value = eval(compile(expr, "<expr>", "eval"), {"core": core})
+        pickle.dumps(value)
+        return ("ok", value)
+    except BaseException as e:
+        return ("error", type(e).__name__, [c.__name__ for c in type(e).__mro__],
+                str(e), e.args[0] if e.args else None)
+_results = [_run(expr) for expr in sys.argv[1:]]
+sys.stdout.write("\n@@RESULT@@" + base64.b64encode(pickle.dumps(_results)).decode() + "\n")
 """
 
 
@@ -71,14 +73,21 @@ class TempPackage:
 
     def eval(self, expr: str) -> Any:
         """Evaluates one expression (``core`` is the module); raises CoreError on failure."""
-        proc = self.run(_RUNNER, expr)
+        [result] = self.eval_all([expr])
+        if isinstance(result, CoreError):
+            raise result
+        return result
+
+    def eval_all(self, exprs: list[str]) -> list[Any]:
+        """Evaluates the expressions in order in one subprocess: each one's value, or
+        the CoreError it raised. Later expressions see what earlier ones did to the core."""
+        proc = self.run(_RUNNER, *exprs)
         marker = [line for line in proc.stdout.splitlines() if line.startswith("@@RESULT@@")]
         if not marker:
             raise AssertionError(f"subprocess failed:\n{proc.stdout}\n{proc.stderr}")
-        result = pickle.loads(base64.b64decode(marker[-1][len("@@RESULT@@"):]))
-        if result[0] == "ok":
-            return result[1]
-        raise CoreError(*result[1:])
+        results = pickle.loads(base64.b64decode(marker[-1][len("@@RESULT@@"):]))
+        assert len(results) == len(exprs)
+        return [r[1] if r[0] == "ok" else CoreError(*r[1:]) for r in results]
 
 
 def write_datasheets(data: Path, files: Mapping[str, Any]) -> None:

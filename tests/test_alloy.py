@@ -10,6 +10,8 @@ import sys
 
 import pytest
 
+from conftest import CoreError
+
 M64 = (1 << 64) - 1
 DEFAULT_POOL = ["Cr", "Ni", "Mn", "Si", "Cu", "Mo"]
 
@@ -263,13 +265,10 @@ def test_validation_and_arguments(make_package):
         "[{}], 'Fe', top_k=1.5": ("TypeError", "argument 'top_k': "),
         "[{}], 'Fe', seed=2**64": ("OverflowError", ""),
     }
-    proc = pkg.run("import lumivarex._lumivarex_core as core\nout = []\nfor args in %r:\n" % list(cases) +
-                   "    try:\n        eval('core.py_optimize_alloy(' + args + ')')\n        out.append(None)\n"
-                   "    except BaseException as e:\n        out.append((type(e).__name__, str(e)))\n"
-                   "print(repr(out))\n")
-    for (args, (name, text)), got in zip(cases.items(), eval(proc.stdout)):
-        assert got and got[0] == name and got[1].startswith(text), (args, got)
-        assert name != "ValueError" or got[1] == text
+    results = pkg.eval_all([f"core.py_optimize_alloy({args})" for args in cases])
+    for (args, (name, text)), got in zip(cases.items(), results):
+        assert isinstance(got, CoreError) and got.name == name and got.text.startswith(text), (args, got)
+        assert name != "ValueError" or got.text == text
 
 
 def test_unseeded_runs_differ(make_package):

@@ -7,6 +7,8 @@ import math
 import numpy as np
 import pytest
 
+from conftest import CoreError
+
 EPS = 2.220446049250313e-16
 BOX = ((0.0, 0.0, 0.0), (0.01, 0.01, 0.01))
 SHEETS = {
@@ -173,14 +175,8 @@ def test_validation_and_arguments(make_package):
         ("'x', 'p', %r, (4, 4, 4), None" % (BOX,), ("TypeError", "argument 'truncate_threshold': ")),
         ("'x', 'p', %r, (4, -4, 4)" % (BOX,), ("OverflowError", "")),
     ]
-    script = ("import lumivarex._lumivarex_core as core\nout = []\n"
-              "for args in %r:\n" % [c for c, _ in cases] +
-              "    try:\n        eval('core.py_bake_fourier(' + args + ')')\n        out.append(None)\n"
-              "    except BaseException as e:\n        out.append((type(e).__name__, str(e)))\n"
-              "print(repr(out))\n")
-    proc = pkg.run(script)
-    assert proc.returncode == 0, proc.stderr
-    for (args, (name, text)), got in zip(cases, eval(proc.stdout)):
-        assert got is not None and got[0] == name and got[1].startswith(text), (args, got)
+    results = pkg.eval_all([f"core.py_bake_fourier({args})" for args, _ in cases])
+    for (args, (name, text)), got in zip(cases, results):
+        assert isinstance(got, CoreError) and got.name == name and got.text.startswith(text), (args, got)
         if name == "ValueError":
-            assert got[1] == text
+            assert got.text == text

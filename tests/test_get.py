@@ -35,22 +35,13 @@ def pkg(tmp_path_factory):
 
 
 def kinds(pkg, calls):
-    """Runs many lookups in one subprocess: each result or ('error', class, message)."""
-    proc = pkg.run("""
-        import json, sys
-        import lumivarex._lumivarex_core as core
-        out = []
-        for args in json.loads(sys.argv[1]):
-            try:
-                out.append(core.py_get(*args))
-            except KeyError as e:
-                out.append(["KeyError", e.args[0]])
-            except BaseException as e:
-                out.append([type(e).__name__, str(e)])
-        print(json.dumps(out))
-    """, json.dumps(calls))
-    assert proc.returncode == 0, proc.stderr
-    return json.loads(proc.stdout)
+    """Runs many lookups in one subprocess: each result, ["KeyError", key] or [class, message]."""
+    out = []
+    for got in pkg.eval_all([f"core.py_get(*{args!r})" for args in calls]):
+        if isinstance(got, CoreError):
+            got = ["KeyError", got.arg] if "KeyError" in got.mro else [got.name, got.text]
+        out.append(got)
+    return out
 
 
 def test_lookup_passes_and_their_order(pkg):

@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import json
 import math
 import struct
 from collections import Counter
@@ -318,18 +317,8 @@ def test_paths_headers_and_failures(pkg, tmp_path):
         "bad_bounds": "core.py_export_obj('Cr', 'x.obj', ((0, 0), (1, 1)), 0.001)",
         "bad_binary": f"core.py_export_stl('Cr', 'x.stl', {box}, 0.001, None, 1)",
     }
-    proc = pkg.run("""
-        import json, sys
-        import lumivarex._lumivarex_core as core
-        out = {}
-        for key, call in json.loads(sys.argv[1]).items():
-            try:
-                out[key] = ["ok", eval(call)]
-            except BaseException as e:
-                out[key] = [type(e).__name__, str(e)]
-        print(json.dumps(out))
-    """, json.dumps(calls))
-    results = {k: tuple(v) for k, v in json.loads(proc.stdout.splitlines()[-1]).items()}
+    results = {k: (got.name, got.text) if isinstance(got, CoreError) else ("ok", got)
+               for k, got in zip(calls, pkg.eval_all(list(calls.values())))}
     assert results["no_name_obj"] == ("RuntimeError", "export_obj: name required")
     assert results["no_name_stl"] == ("RuntimeError", "export_stl: name required")
     assert results["zero_obj"] == ("RuntimeError", "export_obj: voxel_size must be positive")
