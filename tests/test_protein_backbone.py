@@ -13,6 +13,8 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from conftest import CoreError
+
 BONDS = {("N", "CA"): 1.458, ("CA", "C"): 1.525, ("C", "N"): 1.329}
 ANGLES = {("N", "CA", "C"): 111.2, ("CA", "C", "N"): 116.2, ("C", "N", "CA"): 121.7}
 C0 = (2.0094774693751907, 1.421793796853656, 0.0)
@@ -222,13 +224,14 @@ def test_backbone_from_entry(make_package):
         len(core.py_build_backbone_from_entry('both')),
     )""")
     assert out == (True, True, [], 6)  # the molecule tier is searched before protein
-    for name, message in [("missing", "build_backbone_from_entry: entry 'missing' not found"),
-                          ("HELIX", "build_backbone_from_entry: entry 'HELIX' not found"),
-                          ("shadowed", "build_backbone_from_entry: entry 'shadowed' has no 'residues' array"),
-                          ("none", "build_backbone_from_entry: entry 'none' has no 'residues' array")]:
-        with pytest.raises(Exception) as info:
-            pkg.eval(f"core.py_build_backbone_from_entry({name!r})")
-        assert (info.value.name, info.value.arg) == ("KeyError", message)
+    cases = [("missing", "build_backbone_from_entry: entry 'missing' not found"),
+             ("HELIX", "build_backbone_from_entry: entry 'HELIX' not found"),
+             ("shadowed", "build_backbone_from_entry: entry 'shadowed' has no 'residues' array"),
+             ("none", "build_backbone_from_entry: entry 'none' has no 'residues' array")]
+    results = pkg.eval_all([f"core.py_build_backbone_from_entry({name!r})" for name, _ in cases])
+    for (name, message), e in zip(cases, results):
+        assert isinstance(e, CoreError), name
+        assert (e.name, e.arg) == ("KeyError", message)
     with pytest.raises(Exception) as info:
         pkg.eval("core.py_build_backbone_from_entry('')")
     assert info.value.name == "PanicException"

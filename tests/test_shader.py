@@ -69,12 +69,12 @@ def test_glsl_errors(pkg):
         pkg.eval("core.py_export_glsl('316l stainless')")  # exact names only
     assert (e.value.name, e.value.text) == (
         "ValueError", "export: entry '316l stainless' not found in lumivarex registry")
-    for call, arg in [("core.py_export_glsl('steel', include_caustic=1)", "include_caustic"),
-                      ("core.py_export_glsl('steel', True, None)", "include_ior"),
-                      ("core.py_export_glsl(b'steel')", "name")]:
-        with pytest.raises(CoreError) as e:
-            pkg.eval(call)
-        assert e.value.name == "TypeError" and e.value.text.startswith(f"argument '{arg}': ")
+    cases = [("core.py_export_glsl('steel', include_caustic=1)", "include_caustic"),
+             ("core.py_export_glsl('steel', True, None)", "include_ior"),
+             ("core.py_export_glsl(b'steel')", "name")]
+    for (call, arg), e in zip(cases, pkg.eval_all([call for call, _ in cases])):
+        assert isinstance(e, CoreError), call
+        assert e.name == "TypeError" and e.text.startswith(f"argument '{arg}': ")
 
 
 def hlsl(name: str, ident: str, fields: list[tuple[str, str]]) -> str:
@@ -116,10 +116,9 @@ def test_hlsl_errors(pkg, tmp_path):
         (f"core.py_export_hlsl('nope', {target!r})", "RuntimeError",
          "export: entry 'nope' not found in lumivarex registry"),
     ]
-    for call, cls, text in cases:
-        with pytest.raises(CoreError) as e:
-            pkg.eval(call)
-        assert (e.value.name, e.value.text) == (cls, text)
+    for (call, cls, text), e in zip(cases, pkg.eval_all([call for call, _, _ in cases])):
+        assert isinstance(e, CoreError), call
+        assert (e.name, e.text) == (cls, text)
     with pytest.raises(CoreError) as e:  # a NUL would cut the path short: x.hlsl would be written
         pkg.eval(f"core.py_export_hlsl('steel', {target + chr(0) + '.bak'!r})")
     assert (e.value.name, e.value.text) == ("RuntimeError", "export_hlsl: out_path must not contain a NUL character")

@@ -210,14 +210,13 @@ def test_too_large_grids_are_refused(pkg, tmp_path):
         (((0, 0, 0), (1e6, 1e6, 1e6)), 1e-3, "1000000000 x 1000000000 x 1000000000"),
         (((0, 0, 0), (1e6, 1e6, 1)), 1.0, "1000000 x 1000000 x 1"),  # fits 64 bits, not memory
     ]
-    for box, vs, dims in cases:
-        for call in ("py_export_sdf_raw", "py_export_vtk_legacy"):
-            out = tmp_path / f"{call}.out"
-            with pytest.raises(CoreError) as e:
-                pkg.eval(f"core.{call}('steel', {str(out)!r}, {box!r}, {vs})".replace("inf", "float('inf')"))
-            assert (e.value.name, e.value.arg) == (
-                "RuntimeError", f"voxel_phase_map: grid of {dims} voxels is too large")
-            assert not out.exists()
+    outs = {call: tmp_path / f"{call}.out" for call in ("py_export_sdf_raw", "py_export_vtk_legacy")}
+    calls = [(f"core.{call}('steel', {str(out)!r}, {box!r}, {vs})".replace("inf", "float('inf')"), dims)
+             for box, vs, dims in cases for call, out in outs.items()]
+    for (expr, dims), e in zip(calls, pkg.eval_all([expr for expr, _ in calls])):
+        assert isinstance(e, CoreError), expr
+        assert (e.name, e.arg) == ("RuntimeError", f"voxel_phase_map: grid of {dims} voxels is too large")
+    assert not any(out.exists() for out in outs.values())
 
 
 def test_argument_and_value_failures(pkg, tmp_path):
@@ -241,8 +240,7 @@ def test_argument_and_value_failures(pkg, tmp_path):
         (f"core.py_export_sdf_raw('steel', {out!r}, {box!r}, 0.001, None, None)", "TypeError", "mode"),
         (f"core.py_export_sdf_raw('steel', {out!r}, ((0, 0), (1, 1)), 0.001)", "TypeError", "bounds"),
     ]
-    for expr, cls, text in cases:
-        with pytest.raises(CoreError) as e:
-            pkg.eval(expr)
-        assert e.value.name == cls and text in e.value.text, expr
+    for (expr, cls, text), e in zip(cases, pkg.eval_all([expr for expr, _, _ in cases])):
+        assert isinstance(e, CoreError), expr
+        assert e.name == cls and text in e.text, expr
     assert not Path(out).exists()
