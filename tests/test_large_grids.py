@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 from conftest import build_package
-from test_mesh import reference_stl_binary
+from reference import reference_stl_binary
 
 FRACTIONS = {"b": 3.0, "a": 1.0, "c": 0.5}
 LOWER, UPPER, VOXEL = (-0.0213, 0.0004, -0.0071), (0.0387, 0.0454, 0.0429), 0.001  # 60 x 46 x 50

@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import math
 import struct
 from collections import Counter
 from pathlib import Path
@@ -13,8 +12,9 @@ import trimesh
 from stl import mesh as stl_mesh
 
 from conftest import CoreError
+from reference import (faces, grid_shape, phase_grid, reference_obj, reference_stl_ascii,
+                       reference_stl_binary)
 
-MASK = (1 << 64) - 1
 TRIO = {"phase_volume_fractions": {"b": 2, "a": 1, "c": 1.5, "z_unused": 0}}
 LONG_NAME = "a" + "\u00e9" * 40  # "lumivarex " + this crosses byte 80 inside an "é"
 
@@ -27,129 +27,6 @@ def pkg(make_package):
         "alloy/solid.json": {"phase_volume_fractions": {"solid": 1}},
         f"alloy/{LONG_NAME}.json": {},
     })
-
-
-# ---------------------------------------------------------------- reference
-
-
-def fnv1a(data: bytes) -> int:
-    h = 0xCBF29CE484222325
-    for b in data:
-        h = ((h ^ b) * 0x100000001B3) & MASK
-    return h
-
-
-def pick(fractions: dict, centre, cell: float) -> int:
-    """Index (in sorted name order) of the phase of the cell holding `centre`."""
-    names = sorted(fractions, key=str.encode)
-    total = 0.0
-    for n in names:
-        total += fractions[n]
-    target = total * min(float(fnv1a(struct.pack("<qqq", *(math.floor(c / cell) for c in centre))))
-                         * 2.0**-64, 1.0)
-    s = 0.0
-    for i, n in enumerate(names):
-        s += fractions[n]
-        if s >= target:
-            return i
-    return len(names) - 1
-
-
-def phase_grid(fractions: dict | None, lower, upper, vs: float, cell: float | None = None) -> np.ndarray:
-    n = [max(1, math.ceil((upper[a] - lower[a]) / vs)) for a in range(3)]
-    grid = np.zeros(n, dtype=np.int64)
-    if fractions and len(fractions) > 1:
-        for ix, iy, iz in np.ndindex(*n):
-            centre = [(i + 0.5) * vs + lower[a] for a, i in enumerate((ix, iy, iz))]
-            grid[ix, iy, iz] = pick(fractions, centre, cell or vs)
-    return grid
-
-
-OFFSETS = {0: [(0, 0, 0), (0, 1, 0), (0, 1, 1), (0, 0, 1)],
-           1: [(0, 0, 0), (1, 0, 0), (1, 0, 1), (0, 0, 1)],
-           2: [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0)]}
-
-
-def faces(grid: np.ndarray):
-    """(axis, grid-line index of corner 0, sign of the normal, phase) in output order."""
-    nx, ny, nz = grid.shape
-
-    def ph(i, j, k):
-        return int(grid[i, j, k]) if 0 <= i < nx and 0 <= j < ny and 0 <= k < nz else -1
-
-    def face(axis, c, low, up):
-        return (axis, c, -1.0 if up >= 0 else 1.0, up if up >= 0 else low)
-
-    out = []
-    for p in range(nx + 1):
-        for j in range(ny):
-            for k in range(nz):
-                if ph(p - 1, j, k) != ph(p, j, k):
-                    out.append(face(0, (p, j, k), ph(p - 1, j, k), ph(p, j, k)))
-    for i in range(nx):
-        for p in range(ny + 1):
-            for k in range(nz):
-                if ph(i, p - 1, k) != ph(i, p, k):
-                    out.append(face(1, (i, p, k), ph(i, p - 1, k), ph(i, p, k)))
-    for i in range(nx):
-        for j in range(ny):
-            for p in range(nz + 1):
-                if ph(i, j, p - 1) != ph(i, j, p):
-                    out.append(face(2, (i, j, p), ph(i, j, p - 1), ph(i, j, p)))
-    return out
-
-
-def corners(face, lower, vs):
-    axis, c, _, _ = face
-    return [tuple((c[a] + off[a]) * vs + lower[a] for a in range(3)) for off in OFFSETS[axis]]
-
-
-def normal(face):
-    n = [0.0, 0.0, 0.0]
-    n[face[0]] = face[2]
-    return n
-
-
-def reference_obj(name, mtl_ref, names, grid, lower, vs) -> str:
-    index: dict[bytes, int] = {}
-    verts, groups = [], [[] for _ in names]
-    for f in faces(grid):
-        quad = []
-        for c in corners(f, lower, vs):
-            key = struct.pack("<3d", *c)
-            if key not in index:
-                index[key] = len(verts) + 1
-                verts.append(c)
-            quad.append(index[key])
-        groups[f[3]].append(quad)
-    text = f"mtllib {mtl_ref}\n" + "".join("v %.6f %.6f %.6f\n" % v for v in verts)
-    for p, group in enumerate(groups):
-        if group:
-            text += f"o {name}_{names[p]}\nusemtl {names[p]}\n"
-            text += "".join("f %d %d %d %d\n" % tuple(q) for q in group)
-    return text
-
-
-def triangles(grid, lower, vs):
-    for f in faces(grid):
-        c = corners(f, lower, vs)
-        yield normal(f), (c[0], c[1], c[2])
-        yield normal(f), (c[0], c[2], c[3])
-
-
-def reference_stl_ascii(name, grid, lower, vs) -> str:
-    out = [f"solid {name}\n"]
-    for n, tri in triangles(grid, lower, vs):
-        out.append("  facet normal %.6f %.6f %.6f\n    outer loop\n" % tuple(n))
-        out += ["\t  vertex %.6f %.6f %.6f\n" % v for v in tri]
-        out.append("    endloop\n  endfacet\n")
-    return "".join(out) + f"endsolid {name}\n"
-
-
-def reference_stl_binary(name, grid, lower, vs) -> bytes:
-    tris = list(triangles(grid, lower, vs))
-    head = ("lumivarex " + name).encode()[:80].ljust(80, b"\0") + struct.pack("<I", len(tris))
-    return head + b"".join(struct.pack("<12fH", *n, *tri[0], *tri[1], *tri[2], 0) for n, tri in tris)
 
 
 # ---------------------------------------------------------------- exact bytes
@@ -196,7 +73,7 @@ CASES = [
 
 @pytest.mark.parametrize("name, lower, upper, vs, scale, fractions", CASES)
 def test_files_match_reference(pkg, tmp_path, name, lower, upper, vs, scale, fractions):
-    grid = phase_grid(fractions, lower, upper, vs, scale)
+    grid = phase_grid(fractions, lower, grid_shape(lower, upper, vs), vs, scale)
     names = sorted(fractions, key=str.encode) if fractions else ["solid"]
     args = f"(({lower}, {upper}), {vs!r}, {scale!r}"
     pkg.eval(f"""[core.py_export_obj({name!r}, {str(tmp_path / 'm.obj')!r}, *{args})),
@@ -264,7 +141,7 @@ def face_key(tri: np.ndarray, lower, vs) -> tuple:
 def test_multi_phase_internal_faces(pkg, tmp_path):
     fractions = TRIO["phase_volume_fractions"]
     lower, upper, vs, scale = (-0.75, 0.5, -0.25), (0.75, 1.5, 1.0), 0.25, 0.5
-    grid = phase_grid(fractions, lower, upper, vs, scale)
+    grid = phase_grid(fractions, lower, grid_shape(lower, upper, vs), vs, scale)
     names = sorted(fractions, key=str.encode)
     assert len(set(grid.ravel())) == 3  # a, b and c all occur; z_unused never does
     args = f"(({lower}, {upper}), {vs}, {scale})"

@@ -2,46 +2,10 @@
 
 from __future__ import annotations
 
-import math
-import struct
-
 import pytest
 
 from conftest import CoreError
-
-MASK = (1 << 64) - 1
-
-
-def cell(v: float, size: float) -> int:
-    f = math.floor(v / size) if math.isfinite(v / size) else v / size
-    if f != f:
-        return 0
-    if f >= 2.0**63:
-        return (1 << 63) - 1
-    if f <= -(2.0**63):
-        return -(1 << 63)
-    return int(f)
-
-
-def fnv_pick(fractions: dict, point, size: float):
-    """The reference cell pick: 24-byte FNV-1a over the cell indices."""
-    items = [(k, float(v)) for k, v in sorted(fractions.items(), key=lambda kv: kv[0].encode())
-             if isinstance(v, (int, float)) and not isinstance(v, bool)]
-    total = 0.0
-    for _, f in items:
-        total += f
-    h = 0xCBF29CE484222325
-    for b in struct.pack("<qqq", *(cell(c, size) for c in point)):
-        h = ((h ^ b) * 0x100000001B3) & MASK
-    u = min(float(h) * 2.0**-64, 1.0)
-    t = total * u
-    s = 0.0
-    for name, f in items:
-        s += f
-        if s >= t:
-            return name
-    return items[-1][0]
-
+from reference import cell, fnv_pick
 
 DUPLEX = {
     "phase_model": "voronoi",

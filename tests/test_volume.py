@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 from conftest import CoreError
-from test_sample import fnv_pick
+from reference import centres, phase_grid
 
 DUPLEX = {
     "phase_model": "voronoi",
@@ -33,23 +33,6 @@ HEADER = ("# vtk DataFile Version 3.0\nlumivarex {}\nASCII\nDATASET STRUCTURED_P
 @pytest.fixture
 def pkg(make_package):
     return make_package(FILES)
-
-
-def centres(lo, n, vs):
-    """Voxel centres along one axis, computed in the order the grid uses."""
-    return [(i + 0.5) * vs + lo for i in range(n)]
-
-
-def expected_phases(fractions, lo, shape, vs, cell):
-    """Phase index per voxel as an (nz, ny, nx) array from the reference pick."""
-    names = sorted(fractions, key=str.encode)
-    cx, cy, cz = (centres(lo[a], shape[a], vs) for a in range(3))
-    out = np.zeros(shape[::-1], dtype=np.int32)
-    for k, z in enumerate(cz):
-        for j, y in enumerate(cy):
-            for i, x in enumerate(cx):
-                out[k, j, i] = names.index(fnv_pick(fractions, (x, y, z), cell))
-    return out
 
 
 def test_small_files_byte_for_byte(pkg, tmp_path):
@@ -105,7 +88,7 @@ def test_phase_map_matches_reference_pick_and_readers(pkg, tmp_path):
         core.py_export_vtk_legacy('duplex', {str(vtk)!r}, ({lo!r}, {hi!r}), {vs}, ['density', 'density']),
         core.py_export_sdf_raw('duplex', {str(raw)!r}, ({lo!r}, {hi!r}), {vs}),
     )""")
-    want = expected_phases(DUPLEX["phase_volume_fractions"], lo, shape, vs, vs)
+    want = phase_grid(DUPLEX["phase_volume_fractions"], lo, shape, vs, vs).T  # z, y, x
     assert {0, 1} == set(np.unique(want))  # both pickable phases occur; "note" never does
 
     vol = np.fromfile(raw, dtype="<f4")
@@ -152,7 +135,7 @@ def test_phase_names_and_fills(pkg, tmp_path):
         vol = np.fromfile(raw, dtype="<f4").reshape(3, 3, 3)
         assert json.loads((tmp_path / f"{name}.json").read_text())["phase_names"] == names
         if name == "homog2":  # two phases: the grid picks even without a voronoi model
-            want = expected_phases({"p": 1, "q": 1}, (0, 0, 0), (3, 3, 3), 0.001, 0.001)
+            want = phase_grid({"p": 1, "q": 1}, (0, 0, 0), (3, 3, 3), 0.001, 0.001).T
             np.testing.assert_array_equal(vol, want)
         else:
             assert not vol.any()
@@ -163,8 +146,8 @@ def test_cells_align_at_the_origin(pkg, tmp_path):
     raw = tmp_path / "c.raw"
     pkg.eval(f"core.py_export_sdf_raw('duplex', {str(raw)!r}, ({lo!r}, {hi!r}), 0.001, 0.004)")
     vol = np.fromfile(raw, dtype="<f4").reshape(12, 12, 12)  # z, y, x
-    np.testing.assert_array_equal(vol, expected_phases(DUPLEX["phase_volume_fractions"], lo, (12, 12, 12),
-                                                       0.001, 0.004))
+    np.testing.assert_array_equal(vol, phase_grid(DUPLEX["phase_volume_fractions"], lo, (12, 12, 12),
+                                                  0.001, 0.004).T)
     # x starts 2 mm into a 4 mm cell: blocks along x are 2, 4, 4, 2 voxels wide
     for k0 in range(0, 12, 4):
         for j0 in range(0, 12, 4):
