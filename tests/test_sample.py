@@ -5,7 +5,7 @@ from __future__ import annotations
 import pytest
 
 from conftest import CoreError
-from reference import cell, fnv_pick
+from reference import fnv_pick
 
 DUPLEX = {
     "phase_model": "voronoi",
@@ -70,13 +70,18 @@ def test_voronoi_points_follow_the_reference_pick(pkg):
     assert got == want
     share_a = sum(1 for v in got[:300] if v == 1000.0) / 300
     assert 0.15 < share_a < 0.35
-    # two points of one 1 mm cell, and the cell boundary at zero
-    got = pkg.eval("""(
+    # two points of one 1 mm cell, and two either side of the cell boundary at
+    # zero: -0.5 mm lies in cell -1 (not 0), whose phase differs here
+    below, above = (-0.0005, 0.0005, 0.0025), (0.0005, 0.0005, 0.0025)
+    got = pkg.eval(f"""(
         core.py_sample('duplex', 'density', (0.0011, 0.0021, 0.0031)),
         core.py_sample('duplex', 'density', (0.0019, 0.0029, 0.0039)),
+        core.py_sample('duplex', 'density', {below!r}),
+        core.py_sample('duplex', 'density', {above!r}),
     )""")
     assert got[0] == got[1]
-    assert cell(-0.0005, 0.001) == -1 and cell(0.0005, 0.001) == 0
+    want = tuple(values[fnv_pick(DUPLEX["phase_volume_fractions"], p, 0.001)] for p in (below, above))
+    assert got[2:] == want == (1000.0, 5000.5)
 
 
 def test_voronoi_failures(pkg):
