@@ -265,23 +265,7 @@ def _unique_entries():
     return [p for p in SHEET_FILES if seen[p.stem] == 1]
 
 
-def _import_core():
-    try:
-        import lumivarex._lumivarex_core as core  # installed package
-    except ImportError:
-        # Fall back to an in-tree build next to the package sources.
-        import sys
-        src = str(DATA_DIR.parents[2])
-        if src not in sys.path:
-            sys.path.insert(0, src)
-        for name in [m for m in sys.modules if m == "lumivarex" or m.startswith("lumivarex.")]:
-            del sys.modules[name]
-        core = pytest.importorskip("lumivarex._lumivarex_core", exc_type=ImportError)
-    return core
-
-
-def test_core_returns_shipped_sheets():
-    core = _import_core()
+def test_core_returns_shipped_sheets(core):
     entries = _unique_entries()
     assert entries
     for path in entries:
