@@ -27,6 +27,7 @@ import trimesh
 from stl import mesh as stl_mesh
 from stl import Mode
 
+from phase_pick import numpy_phase_grid
 from timing import best_of
 
 import lumivarex._lumivarex_core as installed_core
@@ -52,26 +53,8 @@ def load_core(root: Path):
 
 
 def phase_grid(n: int) -> np.ndarray:
-    """The hashed cell pattern in numpy (FNV-1a over the three cell indices)."""
-    cells = np.floor(((np.arange(n) + 0.5) * VOXEL) / SCALE).astype(np.int64).view(np.uint64)
-    prime = np.uint64(0x100000001B3)
-
-    def fold(h, v):
-        for byte in range(8):
-            h = (h ^ ((v >> np.uint64(8 * byte)) & np.uint64(0xFF))) * prime
-        return h
-
-    h = fold(np.full(n, 0xCBF29CE484222325, dtype=np.uint64), cells)[:, None, None]
-    h = fold(h, cells[None, :, None])
-    h = fold(h, cells[None, None, :])
-    names = sorted(FRACTIONS)
-    total = sum(FRACTIONS[k] for k in names)
-    target = total * np.minimum(h.astype(np.float64) * 2.0**-64, 1.0)
-    grid = np.full(h.shape, len(names) - 1, dtype=np.int32)
-    running_sums = np.cumsum([FRACTIONS[k] for k in names])
-    for i in reversed(range(len(names))):
-        grid[running_sums[i] >= target] = i
-    return grid
+    """The hashed cell pattern of the n^3 box in numpy, [x][y][z]."""
+    return numpy_phase_grid(FRACTIONS, (0.0, 0.0, 0.0), (n * VOXEL,) * 3, VOXEL, SCALE)[0]
 
 
 OFFSETS = np.array([[[0, 0, 0], [0, 1, 0], [0, 1, 1], [0, 0, 1]],

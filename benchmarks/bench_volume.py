@@ -15,12 +15,11 @@ import tempfile
 
 import numpy as np
 
+from phase_pick import numpy_phase_grid
 from timing import best_of
 
 import lumivarex._lumivarex_core as core
 
-FNV_OFFSET = np.uint64(0xCBF29CE484222325)
-FNV_PRIME = np.uint64(0x100000001B3)
 ENTRY = {
     "phase_model": "voronoi",
     "phase_volume_fractions": {"ferrite": 1, "austenite": 3},
@@ -28,30 +27,10 @@ ENTRY = {
 }
 
 
-def fnv_feed(h: np.ndarray, v: np.ndarray) -> np.ndarray:
-    u = v.astype(np.int64).view(np.uint64)
-    with np.errstate(over="ignore"):
-        for shift in range(0, 64, 8):
-            h = (h ^ ((u >> np.uint64(shift)) & np.uint64(0xFF))) * FNV_PRIME
-    return h
-
-
 def numpy_phase_map(entry, lo, hi, vs, scale_m=None):
     """Phase indices as an (nz, ny, nx) array (x fastest) and the phase names."""
-    fr = entry["phase_volume_fractions"]
-    names = sorted(fr, key=str.encode)
-    fractions = np.array([float(fr[k]) for k in names])
-    running = np.cumsum(fractions)
-    total = running[-1]
-    cell = scale_m if scale_m is not None else vs
-    n = [max(1, int(np.ceil((hi[a] - lo[a]) / vs))) for a in range(3)]
-    idx = [np.floor(((np.arange(n[a]) + 0.5) * vs + lo[a]) / cell).astype(np.int64) for a in range(3)]
-    hx = fnv_feed(np.full(n[0], FNV_OFFSET), idx[0])
-    hxy = fnv_feed(hx[:, None], idx[1][None, :])
-    h = fnv_feed(hxy[:, :, None], idx[2][None, None, :])
-    u = np.minimum(h.astype(np.float64) * 2.0**-64, 1.0)
-    picked = np.minimum(np.searchsorted(running, total * u, side="left"), len(names) - 1)
-    return picked.astype(np.int32).transpose(2, 1, 0), names, n
+    ids, names, n = numpy_phase_grid(entry["phase_volume_fractions"], lo, hi, vs, scale_m)
+    return ids.transpose(2, 1, 0), names, n
 
 
 def numpy_sdf(entry, name, path, lo, hi, vs):
