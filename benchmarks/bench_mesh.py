@@ -17,7 +17,6 @@ from __future__ import annotations
 import argparse
 import json
 import os
-import shutil
 import sys
 import tempfile
 from pathlib import Path
@@ -30,26 +29,12 @@ from stl import Mode
 from phase_pick import numpy_phase_grid
 from timing import best_of
 
-import lumivarex._lumivarex_core as installed_core
+import lumivarex._lumivarex_core as core
 
+NAME = "bench_duplex"
 FRACTIONS = {"ferrite": 1.0, "austenite": 1.0}
 VOXEL = 0.001
 SCALE = 0.005  # five voxels per pattern cell
-
-
-def load_core(root: Path):
-    """The built core in a throw-away package holding one two-phase datasheet."""
-    pkg = root / "lumivarex"
-    (pkg / "data" / "active" / "alloy").mkdir(parents=True)
-    shutil.copy2(installed_core.__file__, pkg / Path(installed_core.__file__).name)
-    (pkg / "__init__.py").write_text("")
-    (pkg / "data" / "active" / "alloy" / "duplex.json").write_text(
-        json.dumps({"phase_volume_fractions": FRACTIONS}))
-    for key in [k for k in sys.modules if k == "lumivarex" or k.startswith("lumivarex.")]:
-        del sys.modules[key]
-    sys.path.insert(0, str(root))
-    import lumivarex._lumivarex_core as core
-    return core
 
 
 def phase_grid(n: int) -> np.ndarray:
@@ -113,18 +98,18 @@ def main() -> None:
     n = args.n
     with tempfile.TemporaryDirectory(dir=args.dir) as tmp:
         root = Path(tmp)
-        core = load_core(root / "pkg")
+        core.py_save(NAME, json.dumps({"phase_volume_fractions": FRACTIONS}), "alloy")
         bounds = ((0.0, 0.0, 0.0), (n * VOXEL, n * VOXEL, n * VOXEL))
         out = {k: str(root / k) for k in ("ours.stl", "ours_ascii.stl", "ours.obj",
                                           "peer.stl", "peer_ascii.stl", "peer.obj")}
         grid_time = best_of(lambda: phase_grid(n), args.repeat)
 
         ours = {
-            "binary STL": best_of(lambda: core.py_export_stl("duplex", out["ours.stl"], bounds, VOXEL, SCALE),
+            "binary STL": best_of(lambda: core.py_export_stl(NAME, out["ours.stl"], bounds, VOXEL, SCALE),
                                args.repeat),
-            "ASCII STL": best_of(lambda: core.py_export_stl("duplex", out["ours_ascii.stl"], bounds, VOXEL, SCALE,
+            "ASCII STL": best_of(lambda: core.py_export_stl(NAME, out["ours_ascii.stl"], bounds, VOXEL, SCALE,
                                                          binary=False), args.repeat),
-            "OBJ": best_of(lambda: core.py_export_obj("duplex", out["ours.obj"], bounds, VOXEL, SCALE),
+            "OBJ": best_of(lambda: core.py_export_obj(NAME, out["ours.obj"], bounds, VOXEL, SCALE),
                         args.repeat),
         }
         peers = {
