@@ -7,5 +7,5 @@ SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq g++ cmake ninja-build nlohmann-json3-dev libeigen3-dev libicu-dev strace >/dev/null
+$SUDO apt-get install -y -qq g++ cmake ninja-build nlohmann-json3-dev libeigen3-dev libicu-dev glslang-tools strace >/dev/null
 python3 -m pip install -q ".[test]"

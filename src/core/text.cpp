@@ -118,10 +118,12 @@ bool is_valid_utf8(std::string_view s) noexcept {
 void append_fixed(std::string& out, double v, int digits) {
   if (append_non_finite(out, v)) return;
   // 309 integral digits at most, plus sign, point and the fraction.
+  // std::to_chars already signs negative zero on some toolchains and not on
+  // others: the sign is written here, and the magnitude converted.
   std::array<char, 400> buf;
   char* first = buf.data();
-  if (v == 0.0 && std::signbit(v)) *first++ = '-';
-  auto res = std::to_chars(first, buf.data() + buf.size(), v, std::chars_format::fixed, digits);
+  if (std::signbit(v)) *first++ = '-';
+  auto res = std::to_chars(first, buf.data() + buf.size(), std::fabs(v), std::chars_format::fixed, digits);
   out.append(buf.data(), res.ptr);
 }
 
@@ -165,6 +167,13 @@ void append_shortest_plain(std::string& out, double v) {
     out += '.';
     out.append(digits, static_cast<std::size_t>(point), std::string::npos);
   }
+}
+
+std::string single_line(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c == '\r' || c == '\n') c = ' ';
+  return out;
 }
 
 void append_uint(std::string& out, std::uint64_t v) {

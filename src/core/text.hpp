@@ -33,6 +33,10 @@ std::string fixed(double v, int digits);
 // 1e-7 gives "0.0000001", -0.0 gives "-0".
 void append_shortest_plain(std::string& out, double v);
 
+// `text` with every carriage return and line feed replaced by one blank, for
+// names written into a line of a line-oriented file.
+std::string single_line(std::string_view text);
+
 // Appends an integer in decimal.
 void append_uint(std::string& out, std::uint64_t v);
 void append_int(std::string& out, std::int64_t v);
