@@ -51,6 +51,12 @@ PyMethodDef kFunctions[] = {
     LVX_NOARGS(version_rust),
 };
 
+// Helpers for the package's own Python layer (the command line, checks):
+// module attributes, but not part of __all__.
+PyMethodDef kHelperFunctions[] = {
+    {nullptr, nullptr, 0, nullptr},
+};
+
 #undef LVX_FAST
 #undef LVX_NOARGS
 
@@ -143,6 +149,10 @@ PyObject* init_module() {
     if (!add(def.ml_name, PyCFunction_NewEx(&def, module.get(), module_name.get()))) return nullptr;
   }
   if (!add("__version__", PyUnicode_FromString(kVersion))) return nullptr;
+  for (PyMethodDef* def = kHelperFunctions; def->ml_name != nullptr; ++def) {
+    Ref fn(PyCFunction_NewEx(def, module.get(), module_name.get()));
+    if (!fn || PyModule_AddObjectRef(module.get(), def->ml_name, fn.get()) < 0) return nullptr;
+  }
   if (PyModule_AddObjectRef(module.get(), "__all__", all.get()) < 0) return nullptr;
   if (PyModule_AddObjectRef(module.get(), "PanicException", panic) < 0) return nullptr;
   return module.release();
