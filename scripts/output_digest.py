@@ -22,6 +22,7 @@ from pathlib import Path
 from typing import Any, Callable
 
 from lumivarex import core
+from lumivarex.records import AlloyTarget
 
 # Entries saved in memory beside the shipped ones: several phases, a phase
 # property field, odd names.
@@ -62,7 +63,7 @@ def main() -> int:
         for name in ("carbon steel", "pearlite", "trio", "odd name\u00e9", "Fe"):
             for b, (lo, hi, vs, scale) in enumerate(BOXES):
                 tag = f"{name}/box{b}"
-                files = {
+                files: dict[str, Callable[[Path], Any]] = {
                     "obj": lambda p: core.py_export_obj(name, str(p), (lo, hi), vs, scale),
                     "stl": lambda p: core.py_export_stl(name, str(p), (lo, hi), vs, scale),
                     "astl": lambda p: core.py_export_stl(name, str(p), (lo, hi), vs, scale, False),
@@ -85,7 +86,7 @@ def main() -> int:
             for g, grid in enumerate([(1, 1, 1), (2, 1, 1), (4, 4, 4), (5, 3, 2), (6, 6, 6)]):
                 result(f"{name}/bake{g}", lambda: core.py_bake_fourier(
                     name, "Density_kg_m3", ((0, 0, 0), (0.004, 0.003, 0.002)), grid, 0.0))
-        target = [{"property": "Density_kg_m3", "min_value": 7800, "max_value": 8000}]
+        target: list[AlloyTarget] = [{"property": "Density_kg_m3", "min_value": 7800, "max_value": 8000}]
         for seed in (0, 1, 12345):
             result(f"alloy/{seed}", lambda: core.py_optimize_alloy(target, "Fe", None, 5000, 10, seed))
             result(f"alloy-pool/{seed}", lambda: core.py_optimize_alloy(
@@ -94,9 +95,9 @@ def main() -> int:
         pairs = [(-57.0 + i, -47.0 - 0.5 * i) for i in range(300)]
         result("backbone", lambda: core.py_build_backbone("A" * 300, pairs))
         result("backbone-entry", lambda: core.py_build_backbone_from_entry("trp-cage"))
-        a = [[float(i), float(i * i % 7), float(i % 3)] for i in range(50)]
-        b = [[y + 1.0, -x, z * 2.0] for x, y, z in a]
-        result("kabsch", lambda: core.py_kabsch_rmsd(a, b))
+        pa = [[float(i), float(i * i % 7), float(i % 3)] for i in range(50)]
+        pb = [[y + 1.0, -x, z * 2.0] for x, y, z in pa]
+        result("kabsch", lambda: core.py_kabsch_rmsd(pa, pb))
         for spec in ("iron", "Fe", "{Fe=3, C=1}", "water", "FE", "carbon steel"):
             result(f"get/{spec}", lambda: core.py_get(spec))
         for at in (None, (0.001, 0.002, 0.0), (-0.0005, 0.0, 0.0101)):
