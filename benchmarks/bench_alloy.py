@@ -96,16 +96,16 @@ def optimize_alloy_py(targets, base, pool, n_candidates, top_k, seed, properties
             if e is None:
                 ok = False
                 break
-            if t.get("min_value") is not None:
-                if t["min_value"] > e:
-                    ok = False
-                    break
-                score += (e - t["min_value"]) * t.get("weight", 1.0)
-            if t.get("max_value") is not None:
-                if e > t["max_value"]:
-                    ok = False
-                    break
-                score += (t["max_value"] - e) * t.get("weight", 1.0)
+            lo, hi, w = t.get("min_value"), t.get("max_value"), t.get("weight", 1.0)
+            if (lo is not None and lo > e) or (hi is not None and e > hi):
+                ok = False
+                break
+            if lo is not None and hi is not None:  # a window: the margin to its nearer edge
+                score += min(e - lo, hi - e) * w
+            elif lo is not None:
+                score += (e - lo) * w
+            elif hi is not None:
+                score += (hi - e) * w
         if ok:
             passed.append({"composition": comp, "estimated_properties": est, "score": score})
     passed.sort(key=lambda c: -c["score"])

@@ -7,6 +7,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import textwrap
 
 import pytest
 
@@ -147,6 +148,7 @@ def test_estimate_and_scoring(make_package):
                   "Ni": {"e": 100.0}}),
         "atom/Mn.json": {"properties": {"d": 1.0}},  # wrong capitalisation: ignored
         "atom/Si.json": ["not", "an", "object"],
+        "atom/Zz.json": {"note": "no properties"},
     })
     res = pkg.eval(
         "core.py_optimize_alloy([{'property': 'd', 'min_value': 7.5, 'weight': 2},"
@@ -180,17 +182,80 @@ def test_targets_that_reject_or_keep(make_package):
     pkg = make_package(sheets({"Fe": {"a": 1.0}, "Cr": {"b": 2.0}}))
     out = pkg.eval(
         "[core.py_optimize_alloy(t, 'Fe', ['Cr'], 100, 100, 1) for t in ("
-        " [{'property': ''}], [{'property': 'zz'}], [{}], [{'property': 5}],"
         " [{'property': 'b'}],"
         " [{'property': 'a', 'min_value': 'x', 'max_value': object(), 'weight': 'w'}],"
         " [{'property': 'a', 'min_value': True, 'max_value': 3, 'weight': 0.5}],"
         " [{'property': 'a', 'max_value': 0.5}])]")
-    empty_prop, unknown, no_prop, bad_prop, only_b, unconvertible, bools, too_high = out
-    assert empty_prop == unknown == no_prop == bad_prop == too_high == []
+    only_b, unconvertible, bools, too_high = out
+    assert too_high == []
     # only compositions that drew Cr carry "b"; their score is 0
     assert only_b and all("Cr" in c["composition"] and c["score"] == 0.0 for c in only_b)
     assert len(unconvertible) == 100 and all(c["score"] == 0.0 for c in unconvertible)
-    assert len(bools) == 100 and all(c["score"] == (1.0 - 1.0) * 0.5 + (3 - 1.0) * 0.5 for c in bools)
+    # a window scores the margin to its nearer edge: min(1 - 1, 3 - 1) * 0.5
+    assert len(bools) == 100 and all(c["score"] == 0.0 for c in bools)
+
+
+def test_names_and_targets_that_cannot_match_are_errors(make_package):
+    # Each would otherwise reject every draw and end in [] with no reason.
+    pkg = make_package({**sheets({"Fe": {"a": 1.0, "s": "text"}, "Cr": {"b": 2.0}, "Ni": {"c": 3.0}}),
+                        "atom/bare.json": {"a": 5.0}})  # "a" outside "Properties"
+    prefix = "alloy::optimize_alloy: "
+    cases = {  # arguments -> message after the prefix
+        # the base first, then the caller's pool in its order, then each target in order
+        "[{'property': ''}], 'Nope', ['Zz']": "base element 'Nope' not found",
+        "[{'property': 'a'}], 'fe'": "base element 'fe' not found",  # exact keys only
+        "[{'property': ''}], 'Fe', ['Cr', 'Zz', 'Yy']": "alloying element 'Zz' not found",
+        "[{'property': 'a'}], 'Fe', ['Cr', '']": "alloying element '' not found",
+        "[{'property': 'zz'}, {'property': ''}], 'Fe', ['Cr']": "no element carries target property 'zz'",
+        "[{'property': 'a'}, {'property': ''}], 'Fe', ['Cr']": "target property name required",
+        "[{}], 'Fe', ['Cr']": "target property name required",
+        "[{'property': 5}], 'Fe', ['Cr']": "target property name required",
+        "[{'property': 's'}], 'Fe', ['Cr']": "no element carries target property 's'",
+        "[{'property': 'b'}], 'Fe', ['Ni']": "no element carries target property 'b'",  # Cr not drawn
+        "[{'property': 'a'}], 'bare'": "no element carries target property 'a'",
+        # the default pool is not checked (Mo and the others are missing here) ...
+        "[{'property': 'zz'}], 'Fe', []": "no element carries target property 'zz'",
+        # ... and no candidates still returns [] before any check
+        "[{'property': 'zz'}], 'Nope', ['Zz'], 0": None,
+    }
+    results = pkg.eval_all([f"core.py_optimize_alloy({args})" for args in cases])
+    for (args, message), got in zip(cases.items(), results):
+        if message is None:
+            assert got == [], args
+        else:
+            assert isinstance(got, CoreError) and (got.name, got.text) == ("ValueError", prefix + message), (
+                args, got)
+
+
+def test_window_scores_the_margin_to_the_nearer_edge(make_package):
+    # The base carries no x, so one alloying element gives its own value: in
+    # the window 7800-8000, 7922.67, 7874.0 and 7963.35 score 77.33, 74.0 and
+    # 36.65 (the sum of both distances would tie them all at 200).
+    values = {"A": 7922.67, "B": 7874.0, "C": 7963.35}
+    pkg = make_package(sheets({"Z": {"y": 1.0}, **{n: {"x": v} for n, v in values.items()}}))
+    res = pkg.eval(
+        "core.py_optimize_alloy([{'property': 'x', 'min_value': 7800, 'max_value': 8000, 'weight': 2}],"
+        " 'Z', ['A', 'B', 'C'], 300, 300, 9)")
+    rng = Rng(9)
+    expected = []
+    for _ in range(300):
+        comp = draw(rng, "Z", list(values))
+        num = den = 0.0
+        for name, f in comp.items():
+            if name in values:
+                num += values[name] * f
+                den += f
+        if den:
+            x = num / den
+            expected.append((comp, x, min(x - 7800, 8000 - x) * 2))
+    expected.sort(key=lambda c: -c[2])
+    assert [(c["composition"], c["estimated_properties"]["x"], c["score"]) for c in res] == expected
+    singles = [(set(c["composition"]) - {"Z"}).pop() for c in res if len(c["composition"]) == 2]
+    assert singles == ["A"] * singles.count("A") + ["B"] * singles.count("B") + ["C"] * singles.count("C")
+    for c in res:
+        if len(c["composition"]) == 2:
+            name = (set(c["composition"]) - {"Z"}).pop()
+            assert c["score"] / 2 == pytest.approx({"A": 77.33, "B": 74.0, "C": 36.65}[name], abs=1e-9)
 
 
 def test_ranking_and_limits(make_package):
@@ -279,14 +344,16 @@ def test_unseeded_runs_differ(make_package):
     assert len(a) == len(b) == 50 and a != b
 
 
-def _traced(pkg, code: str, inject: str | None) -> tuple[str, str]:
-    """Runs code under strace (getrandom and the random devices traced)."""
+def _traced(pkg, code: str, *inject: str) -> tuple[str, str]:
+    """Runs code under strace (getrandom and the random devices traced), with
+    the given syscall:errno failures injected."""
     if not shutil.which("strace"):
         pytest.skip("strace not available")
     trace = pkg.root / "trace.txt"
     cmd = ["strace", "-f", "-o", str(trace), "-e", "trace=getrandom,poll,openat"]
-    if inject:
-        cmd += ["-e", f"inject=getrandom:error={inject}"]
+    for spec in inject:
+        syscall, errno_name = spec.split(":")
+        cmd += ["-e", f"inject={syscall}:error={errno_name}"]
     env = pkg.env()
     env["PYTHONHASHSEED"] = "0"
     proc = subprocess.run(cmd + [sys.executable, "-c", code], env=env, capture_output=True, text=True,
@@ -296,27 +363,63 @@ def _traced(pkg, code: str, inject: str | None) -> tuple[str, str]:
     return proc.stdout, trace.read_text()
 
 
-ENTROPY_CODE = (
-    "import lumivarex._lumivarex_core as core\n"
-    "print('start', flush=True)\n"
-    "try:\n"
-    "    print(len(core.py_optimize_alloy([{'property': 'x'}], 'Fe', n_candidates=N, top_k=9)))\n"
-    "except BaseException as e:\n"
-    "    print(type(e).__name__, e)\n")
+def entropy_code(n: int, base: str = "Fe") -> str:
+    return ("import lumivarex._lumivarex_core as core\n"
+            "print('start', flush=True)\n"
+            "try:\n"
+            f"    print(len(core.py_optimize_alloy([{{'property': 'x'}}], {base!r}, n_candidates={n}, top_k=9)))\n"
+            "except BaseException as e:\n"
+            "    print(type(e).__name__, e)\n")
 
 
 def test_entropy_sources(make_package):
     pkg = make_package(sheets(ALL))
-    out, trace = _traced(pkg, ENTROPY_CODE.replace("N", "9"), None)
+    out, trace = _traced(pkg, entropy_code(9))
     assert out.split()[-1] == "9" and "getrandom(" in trace and ", 32, 0)" in trace
-    # no candidates: no 32-byte entropy read
-    out, trace = _traced(pkg, ENTROPY_CODE.replace("N", "0"), None)
+    # no candidates, or arguments that cannot match: no 32-byte entropy read
+    out, trace = _traced(pkg, entropy_code(0))
     assert out.split()[-1] == "0" and ", 32, 0)" not in trace
-    # the kernel call is missing: poll the random device, then read urandom without blocking
-    out, trace = _traced(pkg, ENTROPY_CODE.replace("N", "9"), "ENOSYS")
-    assert out.split()[-1] == "9"
-    tail = trace[trace.index(", 32, 0)"):]
-    assert '"/dev/random"' in tail and "poll(" in tail and '"/dev/urandom", O_RDONLY|O_NONBLOCK' in tail
-    # the source fails: an assertion failure with the OS error text
-    out, _ = _traced(pkg, ENTROPY_CODE.replace("N", "9"), "EIO")
+    out, trace = _traced(pkg, entropy_code(9, "Nope"))
+    assert out.splitlines()[-1].startswith("ValueError ") and ", 32, 0)" not in trace
+    # the kernel call is missing, refused (as by a seccomp filter) or failing:
+    # poll the random device, then read urandom without blocking
+    for errno_name in ("ENOSYS", "EPERM", "EIO"):
+        out, trace = _traced(pkg, entropy_code(9), f"getrandom:{errno_name}")
+        assert out.split()[-1] == "9", (errno_name, out)
+        tail = trace[trace.index(", 32, 0)"):]
+        assert '"/dev/random"' in tail and "poll(" in tail and '"/dev/urandom", O_RDONLY|O_NONBLOCK' in tail
+    # the device fails too: an assertion failure with the OS error text
+    out, _ = _traced(pkg, entropy_code(9), "getrandom:EPERM", "poll:EIO")
     assert out.splitlines()[-1] == "PanicException from_entropy failed: Input/output error"
+
+
+def test_a_target_converter_may_remove_its_own_value(make_package):
+    # A __float__ that deletes the bound from its dict (and returns a float
+    # subclass, so the interpreter looks at the object again afterwards): the
+    # bound must stay alive while it is converted. The interpreter's debug
+    # allocator overwrites freed objects, so a dangling read crashes.
+    pkg = make_package(sheets(ALL))
+    env = {**pkg.env(), "PYTHONMALLOC": "debug"}
+    code = """
+        import warnings
+        import lumivarex._lumivarex_core as core
+        warnings.simplefilter("ignore", DeprecationWarning)
+        class F(float):
+            pass
+        class Bound:
+            def __init__(self, target, key, value):
+                self.target, self.key, self.value = target, key, value
+            def __float__(self):
+                del self.target[self.key]
+                return F(self.value)
+        target = {"property": "x"}
+        target["min_value"] = Bound(target, "min_value", 0.5)
+        target["max_value"] = Bound(target, "max_value", 2.0)
+        target["weight"] = Bound(target, "weight", 3.0)
+        best = core.py_optimize_alloy([target], "Fe", n_candidates=5, top_k=1, seed=1)
+        print(best[0]["score"], sorted(target))
+    """
+    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, cwd=pkg.root,
+                          capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.split() == ["1.5", "['property']"]  # min(1 - 0.5, 2 - 1) * 3

@@ -328,10 +328,11 @@ def test_optimize_is_reproducible_and_meets_its_targets(cli: Cli) -> None:
         assert 7800 <= cand["estimated_properties"]["Density_kg_m3"] <= 8500
     scores = [c["score"] for c in first]
     assert scores == sorted(scores, reverse=True)
-    # a weight scales the score; a target on a property nobody has keeps nothing
+    # a weight scales the score; a target on a property nobody has is refused
     weighted = cli.json(*args[:3], "Density_kg_m3:7800:8500:2", *args[4:])
     assert [c["score"] for c in weighted] == pytest.approx([2 * s for s in scores])
-    assert cli.json("optimize", "Fe", "--target", "hardness:1", "--seed", "1") == []
+    assert_one_line_error(cli("optimize", "Fe", "--target", "hardness:1", "--seed", "1"), 1,
+                          "no element carries target property 'hardness'")
     # an element the registry lacks would silently add nothing: refused
     assert_one_line_error(cli("optimize", "iron", "--target", "Density_kg_m3"), 1,
                           "no datasheet is stored under exactly 'iron'")

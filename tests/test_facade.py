@@ -13,7 +13,7 @@ def test_python_names_answer_like_the_core(core):
     assert sorted(get.list_tiers()) == sorted(core.py_list_tiers())
     assert sample.sample("__facade__", "v") == core.py_sample("__facade__", "v") == 2.0
     assert export.export_glsl("__facade__", include_ior=False) == core.py_export_glsl("__facade__", True, False)
-    targets = [{"property": "v"}]
+    targets = [{"property": "Density_kg_m3"}]
     assert optimize.optimize_alloy(targets, "__facade__", ["__facade__"], 20, 3, 7) == core.py_optimize_alloy(
         targets, "__facade__", ["__facade__"], 20, 3, 7)
     with pytest.raises(KeyError):

@@ -101,17 +101,18 @@ def test_formulas(pkg):
         ["{nope=1}"], ["{nope=1, Fe=q}"], ["{Fe=1001}"], ["{Fe=١}"], ["Fe"], ["C"],
     ])
     fe, c = REGISTRY["atom/Fe.json"], REGISTRY["atom/C.json"]
-    assert got[0] == {"Aliases": ["iron"], "Symbol": "Fe", "density": 2.2 * 1 + (7.8 * 2 + 0),
-                      "n": 52.0, "name": "iron", "tag": "first"}
+    # A composed entry carries no constituent's symbol or aliases.
+    fe_members = {k: v for k, v in fe.items() if k not in ("Symbol", "Aliases")}
+    assert got[0] == {"density": 2.2 * 1 + (7.8 * 2 + 0), "n": 52.0, "name": "iron", "tag": "first"}
     assert list(got[0]) == sorted(got[0])
-    assert got[1] == {**fe, "density": 15.6, "n": 52.0}
-    assert got[2] == {**fe, "density": 0.0, "n": 0.0}
+    assert got[1] == {**fe_members, "density": 15.6, "n": 52.0}
+    assert got[2] == {**fe_members, "density": 0.0, "n": 0.0}
     assert got[3]["n"] == 78.0
     assert got[4] == got[5]
     assert got[6]["name"] == "carbon" and got[6]["density"] == 7.8 * 2 + (2.2 * 1 + 0)
     assert got[7]["n"] == 26000.0
-    assert got[8] == {**fe, "density": 7.8, "n": 26.0}  # an array constituent adds nothing
-    assert got[9]["density"] == 1000.0                  # constituents ignore the scope
+    assert got[8] == {**fe_members, "density": 7.8, "n": 26.0}  # an array constituent adds nothing
+    assert got[9] == {"density": 1000.0}                        # constituents ignore the scope
     assert got[10:18] == [
         ["KeyError", "formula count '-1' is not a non-negative integer"],
         ["KeyError", "formula count '' is not a non-negative integer"],
@@ -135,8 +136,41 @@ def test_formulas(pkg):
 
 
 def test_non_finite_formula_result_is_null(make_package):
-    pkg = make_package({"atom/big.json": {"x": 1.5e308, "y": -1e308}})
-    assert pkg.eval("core.py_get('{big=1000}')") == {"x": None, "y": None}
+    pkg = make_package({"atom/big.json": {"x": 1.5e308, "y": -1e308, "o": {"x": 1.5e308}}})
+    assert pkg.eval("core.py_get('{big=1000}')") == {"o": {"x": None}, "x": None, "y": None}
+
+
+def test_formula_merges_objects_by_the_same_rule(make_package):
+    pkg = make_package({
+        "atom/A.json": {"Symbol": "A", "aliases": ["a1"], "name": "first",
+                        "Properties": {"m": 2, "unit": "u", "deep": {"k": 1.5, "tag": "A"}, "list": [1]},
+                        "conflict": "text", "later": {"n": 2}},
+        "atom/B.json": {"symbol": "B", "Aliases": ["b1"], "name": "second",
+                        "Properties": {"m": 10.0, "unit": "v", "deep": {"k": 4, "extra": 1},
+                                       "Symbol": "kept below the top level", "list": [2]},
+                        "conflict": {"n": 1}, "later": 1.0, "new": {"z": {"w": 3}}},
+        "atom/C.json": ["not an object"],
+    })
+    composed, by_name = pkg.eval_all(["core.py_get('{A=3, B=2, C=5}')", "core.py_get('A')"])
+    assert composed == {
+        "Properties": {"Symbol": "kept below the top level", "deep": {"extra": 2.0, "k": 1.5 * 3 + 4 * 2,
+                                                                      "tag": "A"},
+                       "list": [1], "m": 2 * 3 + 10.0 * 2, "unit": "u"},
+        # an object replaces what is not one, as a number replaces what is not a number
+        "conflict": {"n": 2.0}, "later": 1.0 * 2, "name": "first", "new": {"z": {"w": 6.0}},
+    }
+    assert list(composed["Properties"]) == sorted(composed["Properties"])
+    assert by_name["Symbol"] == "A"  # the stored entry is untouched
+
+
+def test_shipped_formula_sums_nested_properties(core):
+    fe, c = core.py_get("Fe", "atom"), core.py_get("C", "atom")
+    composed = core.py_get("{Fe=3, C=1}")
+    assert composed["Properties"]["atomic_mass_u"] == 179.546
+    for key, value in fe["Properties"].items():
+        if isinstance(value, (int, float)) and isinstance(c["Properties"].get(key), (int, float)):
+            assert composed["Properties"][key] == value * 3 + c["Properties"][key], key
+    assert not {"Symbol", "symbol", "Aliases", "aliases"} & set(composed)
 
 
 def test_save_data_sheet_and_tiers(pkg):
@@ -150,7 +184,9 @@ def test_save_data_sheet_and_tiers(pkg):
         out.append(core.py_get("fe", "alloy"))
         out.append(core.py_get("Fe", "alloy"))
         for args in [("x", "{", "alloy"), ("x", "{} []", "nope"), ("x", "{}", "element"),
-                     ("x", "\ufeff{}", "alloy"), ("x", "[" * 129 + "]" * 129, "atom"), ("x", "{}", "s")]:
+                     ("x", "\ufeff{}", "alloy"), ("x", "[" * 129 + "]" * 129, "atom"), ("x", "{}", "s"),
+                     ("x", '{"a": "1e999",\\n "b": [1e-400, -2E+400]}', "atom"),
+                     ("x", "[1e999, " + "[" * 129, "atom")]:
             try:
                 core.py_save(*args)
             except ValueError as e:
@@ -175,11 +211,15 @@ def test_save_data_sheet_and_tiers(pkg):
     assert out[9] == "data_json is not valid JSON: byte-order mark is not allowed at line 1, column 1"
     assert out[10] == "data_json is not valid JSON: nesting deeper than 128 levels at line 1, column 129"
     assert out[11] == "unknown tier: s"
-    assert out[12] == REGISTRY["molecule/water.json"]
-    assert out[13] == "sample::lookup_entry: no datasheet found for 'WaTeR'"
-    assert out[14] == sorted(["subatomic", "atom", "molecule", "alloy", "ceramic", "composite", "amino_acid",
+    # a number beyond the double range is located like every other fault
+    # (underflow is no error; strings are not numbers)
+    assert out[12] == "data_json is not valid JSON: number overflow parsing '-2E+400' at line 2, column 16"
+    assert out[13] == "data_json is not valid JSON: number overflow parsing '1e999' at line 1, column 2"
+    assert out[14] == REGISTRY["molecule/water.json"]
+    assert out[15] == "sample::lookup_entry: no datasheet found for 'WaTeR'"
+    assert out[16] == sorted(["subatomic", "atom", "molecule", "alloy", "ceramic", "composite", "amino_acid",
                               "protein", "cell", "cell_component", "nucleic_acid", "biomaterial"])
-    assert out[15] == "unknown name: x"  # failed saves store nothing
+    assert out[17] == "unknown name: x"  # failed saves store nothing
 
 
 def test_argument_errors(core):

@@ -87,18 +87,30 @@ def test_reimport_gives_the_same_module_and_no_reload(make_package):
     assert proc.stderr == ""
 
 
-def test_second_interpreter_is_refused(make_package):
-    pkg = make_package({})
+def test_only_the_main_interpreter_holds_the_module(make_package):
+    # A sub-interpreter's import is refused whether it comes first or after
+    # the main interpreter's, and neither destroys the main interpreter's.
+    pkg = make_package({"atom/Fe.json": {"Symbol": "Fe"}})
     proc = pkg.run("""
         import _xxsubinterpreters as interpreters
-        import lumivarex._lumivarex_core
-        interp = interpreters.create()
-        try:
-            interpreters.run_string(interp, "import lumivarex._lumivarex_core")
-        except Exception as e:
-            print("refused:", e)
+        def sub_import():
+            interp = interpreters.create()
+            try:
+                interpreters.run_string(interp, "import lumivarex._lumivarex_core")
+                print("imported")
+            except Exception as e:
+                print("refused:", e)
+            interpreters.destroy(interp)
+        sub_import()
+        import lumivarex._lumivarex_core as core
+        print(core.py_get("Fe"))
+        sub_import()
+        print(core.py_get("fe"))
     """)
-    assert "refused:" in proc.stdout and "ImportError" in proc.stdout, proc.stdout + proc.stderr
+    assert proc.stdout.splitlines() == [
+        "refused: <class 'ImportError'>: _lumivarex_core can only be imported in the main interpreter, "
+        "not in a sub-interpreter", "{'Symbol': 'Fe'}"] * 2, proc.stdout + proc.stderr
+    assert proc.stderr == ""
 
 
 def test_top_level_import_without_the_package(tmp_path):
@@ -133,3 +145,56 @@ def test_package_without_a_str_file_warns(make_package):
     assert proc.stdout.strip() == "up"
     assert proc.stderr.startswith("lumivarex_core: init warning: TypeError: ")
     assert proc.stderr.count("\n") == 1
+
+
+def test_a_file_path_holding_a_nul_names_no_folder(make_package):
+    # Cut at the NUL, "x\0..." would name the working directory's data/active.
+    for file_text in ("'x\\0y'", "__file__ + '\\0'"):
+        pkg = make_package({"atom/Fe.json": {}}, init=f"__file__ = {file_text}\n"
+                                                     "from . import _lumivarex_core as core\n")
+        (pkg.root / "data" / "active" / "atom").mkdir(parents=True)
+        (pkg.root / "data" / "active" / "atom" / "Trap.json").write_text("{}")
+        proc = pkg.run("""
+            import lumivarex
+            for name in ("Trap", "Fe"):
+                try:
+                    lumivarex.core.py_data_sheet(name)
+                    print("loaded", name)
+                except KeyError:
+                    pass
+            print(repr(lumivarex.__file__))
+        """)
+        file_path = eval(proc.stdout.splitlines()[-1])
+        assert proc.stdout.splitlines()[:-1] == []
+        assert proc.stderr == ("lumivarex_core: data load warning: data_loader::load_all_tiers: "
+                               f"root does not exist: {file_path}/data/active\n")
+
+
+def test_nul_characters_reach_messages_and_warnings_whole(make_package, core):
+    name = "a\0b"
+    cases = [
+        (lambda: core.py_get(name), KeyError, "unknown name: a\0b"),
+        (lambda: core.py_sample(name, "x"), KeyError, "sample::lookup_entry: no datasheet found for 'a\0b'"),
+        (lambda: core.py_optimize_alloy([{"property": "x"}], name), ValueError,
+         "alloy::optimize_alloy: base element 'a\0b' not found"),
+        (lambda: core.py_export_glsl(name), ValueError, None),
+    ]
+    for call, exc, text in cases:
+        with pytest.raises(exc) as info:
+            call()
+        assert "a\0b" in info.value.args[0] and (text is None or info.value.args[0] == text)
+
+    class Angle:
+        def __float__(self) -> float:
+            raise TypeError("bad\0angle")
+    with pytest.raises(TypeError) as info:
+        core.py_ramachandran_region(Angle(), 0)
+    assert str(info.value) == "argument 'phi_deg': bad\0angle"
+
+    # The init warning carries the exception text whole.
+    pkg = make_package({}, init="del __file__\n"
+                                "def __getattr__(name):\n"
+                                "    raise AttributeError('no\\0file')\n"
+                                "from . import _lumivarex_core as core\n")
+    proc = pkg.run("import lumivarex")
+    assert proc.stderr == "lumivarex_core: init warning: AttributeError: no\0file\n"

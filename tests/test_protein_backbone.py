@@ -165,10 +165,14 @@ def test_alpha_helix_is_right_handed_with_ideal_ca_spacing(core):
 
 def test_residue_count_and_output_shape(core):
     pair = (-60.0, -45.0)
-    assert len(core.py_build_backbone("ACDEF", [pair] * 3)) == 9
-    assert len(core.py_build_backbone("AC", [pair] * 4)) == 6
+    assert len(core.py_build_backbone("AC", [pair] * 4)) == 6  # surplus pairs are ignored
     assert len(core.py_build_backbone("Aé😀", [pair] * 5)) == 9  # code points, not bytes
-    assert core.py_build_backbone("ACD", []) == []
+    # Too few pairs would silently cut the chain short.
+    for sequence, pairs, counts in [("ACDEF", [pair] * 3, "3 < 5"), ("ACD", [], "0 < 3"),
+                                    ("Aé😀", [pair] * 2, "2 < 3")]:
+        with pytest.raises(ValueError) as info:
+            core.py_build_backbone(sequence, pairs)
+        assert str(info.value) == f"build_backbone: fewer phi/psi pairs than residues ({counts})"
     atoms = core.py_build_backbone("AC", ((1, 2), (3.5, 4)))  # tuple of tuples, ints accepted
     assert [list(a) for a in atoms] == [["name", "res_idx", "x", "y", "z"]] * 6
     assert all(type(a["res_idx"]) is int and type(a["x"]) is float for a in atoms)

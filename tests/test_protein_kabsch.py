@@ -81,10 +81,15 @@ def test_argument_forms(core):
 
 def test_wrapper_checks_in_order(core):
     ok = [[0.0, 0.0, 0.0], [1.0, 0.0, 0.0]]
-    # Empty on either side wins over every later check.
-    for x, y in [([], ok), (ok, []), ([], [[1, 2]]), (np.zeros((0, 3)), ok), ([], [])]:
+    # Two empty sets match; one empty set against a full one is a length
+    # mismatch, checked before the rows.
+    for x, y in [([], []), (np.zeros((0, 3)), ()), (np.zeros((0, 2)), [])]:
         assert core.py_kabsch_rmsd(x, y) == 0.0
     for x, y, message in [
+        ([], ok, "a and b must have same length"),
+        (ok, [], "a and b must have same length"),
+        (np.zeros((0, 3)), ok, "a and b must have same length"),
+        ([], [[1, 2]], "a and b must have same length"),
         (ok, ok[:1], "a and b must have same length"),
         ([[1, 2]], ok, "a and b must have same length"),  # length first, then rows
         ([[1, 2], [1, 2, 3]], ok, "each row must have 3 elements"),

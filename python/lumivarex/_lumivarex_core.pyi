@@ -51,8 +51,9 @@ class PanicException(BaseException):
 # registry
 def py_get(spec: str, scope_str: str | None = None) -> Json:
     """Find a datasheet by name, symbol, alias (any case) or braces formula such
-    as ``"{Fe=3, C=1}"``; ``scope_str`` limits the search to one tier.
-    Raises KeyError when nothing matches."""
+    as ``"{Fe=3, C=1}"`` (numbers, nested ones too, weighted by the counts and
+    summed); ``scope_str`` limits the search to one tier. Raises KeyError when
+    nothing matches."""
 
 def py_save(name: str, data_json: str, tier_str: str) -> Json | None:
     """Store a JSON document under ``name`` in a tier (in memory only); returns
@@ -90,11 +91,13 @@ def py_export_hlsl(name: str, out_path: str, properties: Sequence[str] | None = 
 
 # protein geometry
 def py_kabsch_rmsd(a: Sequence[Sequence[float]], b: Sequence[Sequence[float]]) -> float:
-    """RMSD (ångström) of two N x 3 point sets after the best proper superposition.
-    Raises ValueError."""
+    """RMSD (ångström) of two N x 3 point sets after the best proper superposition
+    (0.0 for two empty sets). Raises ValueError, also when only one is empty."""
 
 def py_build_backbone(sequence: str, phi_psi_deg: Sequence[tuple[float, float]]) -> list[BackboneAtom]:
-    """N, CA and C atoms of every residue from one-letter codes and (phi, psi) in degrees."""
+    """N, CA and C atoms of every residue from one-letter codes and (phi, psi) in degrees,
+    one pair per residue (surplus pairs are ignored). Raises ValueError when
+    there are fewer pairs than residues."""
 
 def py_build_backbone_from_entry(entry_name: str) -> list[BackboneAtom]:
     """The backbone of a protein datasheet's "residues". Raises KeyError."""
@@ -114,7 +117,8 @@ def py_optimize_alloy(
     seed: int | None = None,
 ) -> list[AlloyCandidate]:
     """Random compositions around ``base`` that meet every target, best first.
-    Raises ValueError."""
+    Raises ValueError, also for a base or pool element that is no registry key
+    and for a target whose property no element carries."""
 
 # volume exports
 def py_export_sdf_raw(

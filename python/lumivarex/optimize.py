@@ -15,6 +15,8 @@ def optimize_alloy(targets: Sequence[AlloyTarget], base: str, alloying_pool: Seq
     """Draws ``n_candidates`` compositions of up to four elements of
     ``alloying_pool`` (default Cr, Ni, Mn, Si, Cu, Mo) added to ``base``,
     estimates their properties as fraction-weighted means of the elements'
-    "Properties", and returns the ``top_k`` best of those meeting every target.
-    The same ``seed`` gives the same result."""
+    "Properties", and returns the ``top_k`` best of those meeting every target
+    (a window ranks its middle first). The same ``seed`` gives the same result.
+    Raises ValueError for an unknown base or pool element or a target property
+    that no element carries."""
     return _core.py_optimize_alloy(targets, base, alloying_pool, n_candidates, top_k, seed)

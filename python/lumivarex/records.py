@@ -67,7 +67,8 @@ class AlloyTarget(_AlloyTargetRequired, total=False):
     """One optimiser target: a property that must lie between optional bounds.
 
     ``weight`` (default 1.0) multiplies how far inside its window a candidate
-    lies when candidates are ranked.
+    lies when candidates are ranked: past a single bound, or from the nearer
+    edge when both are given.
     """
 
     min_value: float | None

@@ -78,6 +78,7 @@ class Elements {
     pool_ids_.reserve(pool.size());
     for (const auto& name : pool) pool_ids_.push_back(intern(name));
     props_.assign(names_.size(), nullptr);
+    found_.assign(names_.size(), 0);
     entries_.reserve(names_.size());
     // The registry changes only through a save, which cannot run while a call
     // holds the interpreter; one lookup per name therefore sees what a lookup
@@ -87,6 +88,7 @@ class Elements {
     for (std::size_t i = 0; i < names_.size(); ++i) {
       data_loader::EntryPtr entry = data_loader::DATA().find_exact(names_[i]);
       if (!entry) continue;
+      found_[i] = 1;
       const Json* props = member(*entry, "Properties");
       if (props && props->is_object()) props_[i] = &props->get_ref<const Json::object_t&>();
       entries_.push_back(std::move(entry));
@@ -97,6 +99,7 @@ class Elements {
   std::size_t pool_size() const noexcept { return pool_ids_.size(); }
   std::uint32_t pool_id(std::size_t index) const noexcept { return pool_ids_[index]; }
   std::string_view name(std::uint32_t id) const noexcept { return names_[id]; }
+  bool found(std::uint32_t id) const noexcept { return found_[id] != 0; }
   const Json::object_t* props(std::uint32_t id) const noexcept { return props_[id]; }
 
  private:
@@ -110,6 +113,7 @@ class Elements {
   std::unordered_map<std::string_view, std::uint32_t> ids_;
   std::vector<std::uint32_t> pool_ids_;
   std::vector<const Json::object_t*> props_;
+  std::vector<char> found_;  // the name is a registry key
   std::vector<data_loader::EntryPtr> entries_;
 };
 
@@ -148,11 +152,12 @@ Composition draw_composition(Xoshiro256pp& rng, const Elements& elements) {
 }
 
 // Each target's property as it appears in each element: value[name][target].
+// Throws OpError for a target whose property is empty or carried by no
+// element, since it would reject every composition.
 struct TargetTable {
   std::size_t targets;
   std::vector<double> value;
   std::vector<char> present;
-  bool reachable = true;  // every target's property is carried by some element
 
   TargetTable(const std::vector<AlloyTarget>& ts, const Elements& elements)
       : targets(ts.size()),
@@ -172,7 +177,11 @@ struct TargetTable {
         }
       }
     }
-    for (char c : carried) reachable = reachable && c;
+    for (std::size_t t = 0; t < ts.size(); ++t) {
+      if (ts[t].property.empty()) fail("alloy::optimize_alloy: target property name required");
+      if (!carried[t])
+        fail("alloy::optimize_alloy: no element carries target property '" + ts[t].property + "'");
+    }
   }
 };
 
@@ -195,14 +204,16 @@ std::optional<double> score(const Composition& comp, const std::vector<AlloyTarg
     if (!found) return std::nullopt;
     const double estimate = weighted / weights;
     const AlloyTarget& target = targets[t];
-    if (target.min_value) {
-      if (*target.min_value > estimate) return std::nullopt;
+    if (target.min_value && *target.min_value > estimate) return std::nullopt;
+    if (target.max_value && estimate > *target.max_value) return std::nullopt;
+    // A window scores the margin to its nearer edge, so the middle ranks
+    // first; a single bound scores the distance past it.
+    if (target.min_value && target.max_value)
+      total += std::min(estimate - *target.min_value, *target.max_value - estimate) * target.weight;
+    else if (target.min_value)
       total += (estimate - *target.min_value) * target.weight;
-    }
-    if (target.max_value) {
-      if (estimate > *target.max_value) return std::nullopt;
+    else if (target.max_value)
       total += (*target.max_value - estimate) * target.weight;
-    }
   }
   return total;
 }
@@ -249,12 +260,18 @@ std::vector<AlloyCandidate> optimize_alloy(const std::vector<AlloyTarget>& targe
   static const std::vector<std::string> default_pool(std::begin(kDefaultPool), std::end(kDefaultPool));
   const std::vector<std::string>& pool = pool_arg.empty() ? default_pool : pool_arg;
 
-  Xoshiro256pp rng(seed ? expand_seed(*seed) : entropy_seed());
-
+  // Names and targets that cannot match are errors before anything is drawn:
+  // otherwise the search would end with no candidates and no reason.
   const Elements elements(base, pool);
+  if (!elements.found(0)) fail("alloy::optimize_alloy: base element '" + std::string(base) + "' not found");
+  if (!pool_arg.empty()) {
+    for (std::size_t i = 0; i < elements.pool_size(); ++i)
+      if (!elements.found(elements.pool_id(i)))
+        fail("alloy::optimize_alloy: alloying element '" + pool[i] + "' not found");
+  }
   const TargetTable table(targets, elements);
-  // A target whose property no element carries rejects every composition.
-  if (!table.reachable) return {};
+
+  Xoshiro256pp rng(seed ? expand_seed(*seed) : entropy_seed());
 
   // Only the best `top_k` passing draws so far are kept, as a heap whose front
   // is the lowest-ranked of them; a later draw ranks below an earlier one with

@@ -34,8 +34,10 @@ inline constexpr const char* kDefaultPool[] = {"Cr", "Ni", "Mn", "Si", "Cu", "Mo
 // Draws `n_candidates` compositions around `base` (from `pool`, or the
 // default pool when it is empty), keeps those meeting every target and
 // returns the best `top_k`, highest score first, ties in draw order, NaN
-// scores after all others. Throws OpError for missing targets or base name,
-// Panic when an unseeded call cannot read entropy.
+// scores after all others. Throws OpError for missing targets or base name
+// and, before drawing, for a base or caller-given pool name that is no
+// registry key and for a target whose property is empty or carried by no
+// element; Panic when an unseeded call cannot read entropy.
 std::vector<AlloyCandidate> optimize_alloy(const std::vector<AlloyTarget>& targets, std::string_view base,
                                            const std::vector<std::string>& pool, std::uint64_t n_candidates,
                                            std::uint64_t top_k, std::optional<std::uint64_t> seed);

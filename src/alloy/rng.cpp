@@ -35,8 +35,8 @@ namespace {
   panic("from_entropy failed: " + std::string(std::strerror(err)));
 }
 
-// Fallback for kernels without getrandom: wait once until the pool is
-// initialised, then read without blocking.
+// Fallback where getrandom is missing or refused: wait once until the pool
+// is initialised, then read without blocking.
 void read_random_device(SeedBytes& out) {
   {
     const int fd = ::open("/dev/random", O_RDONLY | O_CLOEXEC);
@@ -79,11 +79,10 @@ SeedBytes entropy_seed() {
     const ssize_t n = ::getrandom(out.data() + got, out.size() - got, 0);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (errno == ENOSYS && got == 0) {
-        read_random_device(out);
-        return out;
-      }
-      entropy_failed(errno);
+      // Missing (ENOSYS) or refused (EPERM under a seccomp filter, and any
+      // other failure): the random device serves instead.
+      read_random_device(out);
+      return out;
     }
     got += static_cast<std::size_t>(n);
   }

@@ -13,8 +13,9 @@ using SeedBytes = std::array<std::uint8_t, 32>;
 SeedBytes expand_seed(std::uint64_t seed) noexcept;
 
 // 32 bytes from the kernel's random-bytes call, or from the non-blocking
-// random device (after one readiness poll) where that call is unavailable.
-// Throws Panic "from_entropy failed: {os error}".
+// random device (after one readiness poll) where that call is unavailable or
+// fails other than by an interruption. Throws Panic "from_entropy failed: {os
+// error}" when the device fails too.
 SeedBytes entropy_seed();
 
 class Xoshiro256pp {

@@ -6,19 +6,34 @@
 // programming error throw Panic instead; the boundary raises PanicException.
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 namespace lvx {
 
-class OpError : public std::runtime_error {
+// A failure carrying its message. what() ends at the first NUL, and a name
+// quoted in a message may hold one; message() is the whole text (shared, so
+// that copying the exception stays noexcept).
+template <class Base>
+class Failure : public Base {
  public:
-  explicit OpError(const std::string& message) : std::runtime_error(message) {}
+  explicit Failure(const std::string& message)
+      : Base(message), message_(std::make_shared<const std::string>(message)) {}
+  const std::string& message() const noexcept { return *message_; }
+
+ private:
+  std::shared_ptr<const std::string> message_;
 };
 
-class Panic : public std::logic_error {
+class OpError : public Failure<std::runtime_error> {
  public:
-  explicit Panic(const std::string& message) : std::logic_error(message) {}
+  using Failure::Failure;
+};
+
+class Panic : public Failure<std::logic_error> {
+ public:
+  using Failure::Failure;
 };
 
 [[noreturn]] inline void fail(const std::string& message) {

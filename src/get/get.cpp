@@ -1,6 +1,8 @@
 #include "get/get.hpp"
 
+#include <cmath>
 #include <limits>
+#include <string_view>
 
 #include "core/error.hpp"
 #include "core/text.hpp"
@@ -87,6 +89,44 @@ std::vector<FormulaPart> parse_formula(std::string_view formula) {
   return parts;
 }
 
+namespace {
+
+// Adds `count` times the object `from` into `into`: numbers are weighted and
+// summed (non-finite sums become null), objects merge recursively into the
+// object under the same key (a new one when there is none), and any other
+// value is copied only where `into` has nothing yet, so the first
+// constituent that has it wins.
+void merge_weighted(Json::object_t& into, const Json::object_t& from, double count) {
+  for (const auto& [key, value] : from) {
+    auto it = into.find(key);
+    if (auto x = as_number(value)) {
+      double e = 0.0;
+      if (it != into.end())
+        if (auto cur = as_number(it->second)) e = *cur;
+      const double v = *x * count + e;
+      Json stored = std::isfinite(v) ? Json(v) : Json(nullptr);
+      if (it != into.end())
+        it->second = std::move(stored);
+      else
+        into.emplace(key, std::move(stored));
+    } else if (value.is_object()) {
+      if (it == into.end())
+        it = into.emplace(key, Json::object()).first;
+      else if (!it->second.is_object())
+        it->second = Json::object();
+      merge_weighted(it->second.get_ref<Json::object_t&>(), value.get_ref<const Json::object_t&>(), count);
+    } else if (it == into.end()) {
+      into.emplace(key, value);
+    }
+  }
+}
+
+// A composed entry is no constituent: it keeps none of their names, which
+// would otherwise make it answer to the first constituent's symbol.
+constexpr std::string_view kNameMembers[] = {"Symbol", "symbol", "Aliases", "aliases"};
+
+}  // namespace
+
 Json resolve_formula(std::string_view formula) {
   const auto parts = parse_formula(formula);
   Json result = Json::object();
@@ -100,23 +140,10 @@ Json resolve_formula(std::string_view formula) {
       fail("formula constituent '" + part.name + "' not found");
     }
     if (!constituent->is_object()) continue;
-    const double count = static_cast<double>(part.count);
-    for (const auto& [key, value] : constituent->get_ref<const Json::object_t&>()) {
-      if (auto x = as_number(value)) {
-        auto it = obj.find(key);
-        double e = 0.0;
-        if (it != obj.end())
-          if (auto cur = as_number(it->second)) e = *cur;
-        const double v = *x * count + e;
-        Json stored = std::isfinite(v) ? Json(v) : Json(nullptr);
-        if (it != obj.end())
-          it->second = std::move(stored);
-        else
-          obj.emplace(key, std::move(stored));
-      } else if (obj.find(key) == obj.end()) {
-        obj.emplace(key, value);
-      }
-    }
+    merge_weighted(obj, constituent->get_ref<const Json::object_t&>(), static_cast<double>(part.count));
+  }
+  for (std::string_view key : kNameMembers) {
+    if (auto it = obj.find(key); it != obj.end()) obj.erase(it);
   }
   return result;
 }
@@ -136,7 +163,7 @@ EntryPtr save(std::string_view name, std::string_view data_json, std::string_vie
   try {
     doc = parse_json(data_json);
   } catch (const OpError& e) {
-    throw OpError(std::string("data_json is not valid JSON: ") + e.what());
+    fail("data_json is not valid JSON: " + e.message());
   }
   const Scope scope = str_to_scope(tier_str);
   if (scope.all()) fail("unknown tier: " + std::string(tier_str));

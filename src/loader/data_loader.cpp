@@ -241,7 +241,10 @@ std::optional<LoadedFile> load_one(const PendingFile& f) {
 
 void load_all_tiers(const std::string& root) {
   struct stat st;
-  if (::stat(root.c_str(), &st) != 0) fail("data_loader::load_all_tiers: root does not exist: " + root);
+  // A path holding a NUL names nothing; the system would read it only up to
+  // the NUL.
+  if (root.find('\0') != std::string::npos || ::stat(root.c_str(), &st) != 0)
+    fail("data_loader::load_all_tiers: root does not exist: " + root);
   if (!S_ISDIR(st.st_mode)) fail("data_loader::load_all_tiers: root is not a directory: " + root);
 
   Registry& reg = DATA();

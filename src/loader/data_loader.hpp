@@ -103,7 +103,8 @@ class Registry {
 Registry& DATA();
 
 // Fills DATA from root/<tier>/<name>.json. Throws OpError when root is
-// missing or not a folder; unreadable or invalid files are skipped.
+// missing (a path holding a NUL included) or not a folder; unreadable or
+// invalid files are skipped.
 void load_all_tiers(const std::string& root);
 
 }  // namespace lvx::data_loader

@@ -1,5 +1,6 @@
 // Backbone placement by the natural extension reference frame.
 #include <algorithm>
+#include <string>
 
 #include "core/error.hpp"
 #include "core/text.hpp"
@@ -30,7 +31,12 @@ std::vector<BackboneAtom> collect(std::span<const char32_t> sequence, std::span<
 
 std::size_t backbone_residues(std::string_view sequence, std::span<const AnglePair> phi_psi) {
   if (sequence.empty()) panic("build_backbone: sequence must be non-empty");
-  return std::min(code_point_count(sequence), phi_psi.size());
+  // A chain cut short for want of angles would look like a whole one.
+  const std::size_t residues = code_point_count(sequence);
+  if (phi_psi.size() < residues)
+    fail("build_backbone: fewer phi/psi pairs than residues (" + std::to_string(phi_psi.size()) + " < " +
+         std::to_string(residues) + ")");
+  return residues;
 }
 
 std::vector<BackboneAtom> build_backbone(std::span<const char32_t> sequence,

@@ -26,12 +26,15 @@ struct BackboneAtom {
 using AnglePair = std::array<double, 2>;
 
 // Builds N, CA, C of every residue with ideal bond lengths and angles and
-// trans peptide bonds. The residue count is the smaller of the number of code
-// points in `sequence` (UTF-8) and the number of angle pairs. An empty
-// sequence is a programming error (Panic).
+// trans peptide bonds, one residue per code point of `sequence` (UTF-8);
+// surplus angle pairs are ignored. An empty sequence is a programming error
+// (Panic); fewer pairs than residues throws OpError "build_backbone: fewer
+// phi/psi pairs than residues ({pairs} < {residues})".
 std::vector<BackboneAtom> build_backbone(std::string_view sequence, std::span<const AnglePair> phi_psi);
 
-// Same, with the sequence already split into code points.
+// With the sequence already split into code points (a datasheet's residue
+// list, one pair per residue); the residue count is the smaller of the two
+// lengths.
 std::vector<BackboneAtom> build_backbone(std::span<const char32_t> sequence,
                                          std::span<const AnglePair> phi_psi);
 

@@ -16,9 +16,10 @@ namespace {
 // A bound as the interpreter's float conversion gives it; missing, None or
 // unconvertible values leave it absent (the conversion error is dropped).
 std::optional<double> target_number(PyObject* dict, const char* key) {
-  PyObject* v = PyDict_GetItemString(dict, key);
-  if (!v || v == Py_None) return std::nullopt;
-  const double d = PyFloat_AsDouble(v);
+  // Held while converting: a __float__ may remove it from the dict.
+  const Ref v = Ref::borrowed(PyDict_GetItemString(dict, key));
+  if (!v || v.get() == Py_None) return std::nullopt;
+  const double d = PyFloat_AsDouble(v.get());
   if (d == -1.0 && PyErr_Occurred()) {
     PyErr_Clear();
     return std::nullopt;

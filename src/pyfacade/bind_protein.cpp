@@ -246,8 +246,9 @@ PyObject* py_kabsch_rmsd(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     bind(sig, args, nargs, kw, bound);
     const PointRows a = to_point_rows(bound[0], "a");
     const PointRows b = to_point_rows(bound[1], "b");
-    if (a.rows() == 0 || b.rows() == 0) return PyFloat_FromDouble(0.0);
+    // Lengths first: one empty set against a full one is no perfect match.
     if (a.rows() != b.rows()) fail("a and b must have same length");
+    if (a.rows() == 0) return PyFloat_FromDouble(0.0);
     if (a.short_row || b.short_row) fail("each row must have 3 elements");
     return PyFloat_FromDouble(protein::kabsch_rmsd(a.xyz, b.xyz));
   });

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 namespace lvx::py {
 
@@ -74,9 +73,11 @@ void argument_error(const char* arg) {
     PyErr_NormalizeException(&type, &value, &tb);
     Ref t(type), v(value), b(tb);
     Ref text(v ? PyObject_Str(v.get()) : nullptr);
-    const char* reason = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
     PyErr_Clear();
-    PyErr_Format(PyExc_TypeError, "argument '%s': %s", arg, reason ? reason : "invalid value");
+    if (text)
+      PyErr_Format(PyExc_TypeError, "argument '%s': %U", arg, text.get());
+    else
+      PyErr_Format(PyExc_TypeError, "argument '%s': invalid value", arg);
   }
   throw PyErrorSet{};
 }
@@ -231,15 +232,22 @@ PyObject* panic_exception_type() {
   return type;
 }
 
-void raise_op_error(PyObject* error_class, const char* message) {
-  Ref text(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
+void raise_op_error(PyObject* error_class, std::string_view message) {
+  Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   if (!text) return;
   PyErr_SetObject(error_class, text.get());
 }
 
-void raise_panic(const char* message) {
-  std::fprintf(stderr, "lumivarex_core: assertion failed: %s\n", message);
+void write_stderr_line(std::string_view prefix, std::string_view text) {
+  // Written by length: a name in the text may hold a NUL.
+  std::fwrite(prefix.data(), 1, prefix.size(), stderr);
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fputc('\n', stderr);
   std::fflush(stderr);
+}
+
+void raise_panic(std::string_view message) {
+  write_stderr_line("lumivarex_core: assertion failed: ", message);
   PyObject* type = panic_exception_type();
   if (!type) return;  // creating the class failed; its exception is set
   raise_op_error(type, message);

@@ -151,8 +151,10 @@ PyObject* panic_exception_type();
 template <class F>
 PyObject* call(PyObject* error_class, F&& body) noexcept;
 
-void raise_op_error(PyObject* error_class, const char* message);
-void raise_panic(const char* message);
+void raise_op_error(PyObject* error_class, std::string_view message);
+void raise_panic(std::string_view message);
+// prefix, text and a line feed on standard error, flushed.
+void write_stderr_line(std::string_view prefix, std::string_view text);
 
 template <class F>
 PyObject* call(PyObject* error_class, F&& body) noexcept {
@@ -161,9 +163,9 @@ PyObject* call(PyObject* error_class, F&& body) noexcept {
   } catch (const PyErrorSet&) {
     return nullptr;
   } catch (const OpError& e) {
-    raise_op_error(error_class, e.what());
+    raise_op_error(error_class, e.message());
   } catch (const Panic& e) {
-    raise_panic(e.what());
+    raise_panic(e.message());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::exception& e) {

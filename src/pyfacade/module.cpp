@@ -1,8 +1,9 @@
 // Module entry: finds the package's data folder, loads the registry once per
 // process and registers the function table.
-#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "loader/data_loader.hpp"
 #include "pyfacade/functions.hpp"
@@ -66,12 +67,19 @@ PyMethodDef kHelperFunctions[] = {
 PyModuleDef kModuleDef = {
     PyModuleDef_HEAD_INIT, "_lumivarex_core", kModuleDoc, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 
-PyObject* g_module = nullptr;
-int64_t g_interpreter = -1;
+PyObject* g_module = nullptr;  // made once, in the main interpreter
 
-void warn(const char* prefix, const std::string& text) {
-  std::fprintf(stderr, "lumivarex_core: %s: %s\n", prefix, text.c_str());
-  std::fflush(stderr);
+void warn(const char* prefix, std::string_view text) {
+  write_stderr_line("lumivarex_core: " + std::string(prefix) + ": ", text);
+}
+
+// The whole UTF-8 text of a str (NUL characters included), or nullopt with
+// the exception pending.
+std::optional<std::string> utf8_of(PyObject* str) {
+  Py_ssize_t len = 0;
+  const char* s = PyUnicode_AsUTF8AndSize(str, &len);
+  if (!s) return std::nullopt;
+  return std::string(s, static_cast<std::size_t>(len));
 }
 
 // "TypeName: message" of the pending exception, which is cleared.
@@ -88,10 +96,10 @@ std::string describe_pending_exception() {
   }
   PyErr_Clear();
   Ref text(v ? PyObject_Str(v.get()) : nullptr);
-  const char* s = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+  const std::optional<std::string> s = text ? utf8_of(text.get()) : std::nullopt;
   PyErr_Clear();
   out += ": ";
-  out += s ? s : "";
+  out += s.value_or("");
   return out;
 }
 
@@ -108,12 +116,17 @@ std::optional<std::string> data_root() {
     warn("init warning", describe_pending_exception());
     return std::nullopt;
   }
-  const char* path = PyUnicode_AsUTF8(file.get());
+  const std::optional<std::string> path = utf8_of(file.get());
   if (!path) {
     warn("init warning", describe_pending_exception());
     return std::nullopt;
   }
-  std::filesystem::path p(path);
+  const std::filesystem::path p(*path);
+  // A path holding a NUL names no file, and so no folder: nothing of it is
+  // dropped, the root keeps the NUL and the loader reports it missing (the
+  // system would read the path only up to the NUL, which could point at the
+  // working directory).
+  if (path->find('\0') != std::string::npos) return (p / "data" / "active").string();
   std::filesystem::path dir = p.parent_path();
   if (p.empty() || (dir.empty() && p.has_root_path()) || p == p.root_path()) dir = ".";
   return (dir / "data" / "active").string();
@@ -130,6 +143,8 @@ PyObject* init_module() {
   if (auto root = data_root()) {
     try {
       data_loader::load_all_tiers(*root);
+    } catch (const OpError& e) {
+      warn("data load warning", e.message());
     } catch (const std::exception& e) {
       warn("data load warning", e.what());
     }
@@ -179,13 +194,16 @@ PyObject* version_rust(PyObject*, PyObject*) {
 
 extern "C" PyMODINIT_FUNC PyInit__lumivarex_core(void) {
   using namespace lvx::py;
-  const int64_t interp = PyInterpreterState_GetID(PyInterpreterState_Get());
+  // The module lives in the main interpreter only. Its function objects, the
+  // PanicException class and the cached strings are objects of the
+  // interpreter that made them; a module made in a sub-interpreter would die
+  // with it and leave the process without one.
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+    PyErr_SetString(PyExc_ImportError,
+                    "_lumivarex_core can only be imported in the main interpreter, not in a sub-interpreter");
+    return nullptr;
+  }
   if (g_module) {
-    if (interp != g_interpreter) {
-      PyErr_SetString(PyExc_ImportError,
-                      "_lumivarex_core cannot be loaded in more than one interpreter per process");
-      return nullptr;
-    }
     Py_INCREF(g_module);
     return g_module;
   }
@@ -193,6 +211,5 @@ extern "C" PyMODINIT_FUNC PyInit__lumivarex_core(void) {
   if (!module) return nullptr;
   g_module = module;
   Py_INCREF(g_module);  // the process keeps one reference for good
-  g_interpreter = interp;
   return module;
 }
