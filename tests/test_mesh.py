@@ -48,15 +48,15 @@ def test_single_voxel_files(pkg, tmp_path):
          "0.000000 0.000000 1.000000", "1.000000 0.000000 0.000000", "1.000000 1.000000 0.000000",
          "1.000000 1.000000 1.000000", "1.000000 0.000000 1.000000"]
     assert obj.read_text() == ("mtllib mesh.mtl\n" + "".join(f"v {x}\n" for x in v) + "o Cr_Cr\nusemtl Cr\n"
-                               "f 1 2 3 4\nf 5 6 7 8\nf 1 5 8 4\nf 2 6 7 3\nf 1 5 6 2\nf 4 8 7 3\n")
+                               "f 1 4 3 2\nf 5 6 7 8\nf 1 5 8 4\nf 2 3 7 6\nf 1 2 6 5\nf 4 8 7 3\n")
     data = bin_stl.read_bytes()
     assert len(data) == 684 and data[:80] == b"lumivarex Cr" + b"\0" * 68
     assert struct.unpack_from("<I", data, 80) == (12,)
     assert struct.unpack_from("<12fH12fH", data, 84) == (
-        -1, 0, 0, 0, 0, 0, 0, 1, 0, 0, 1, 1, 0, -1, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 1, 0)
+        -1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 1, 0, -1, 0, 0, 0, 0, 0, 0, 1, 1, 0, 1, 0, 0)
     text = txt_stl.read_text()
     assert text.startswith("solid Cr\n  facet normal -1.000000 0.000000 0.000000\n    outer loop\n"
-                           "\t  vertex 0.000000 0.000000 0.000000\n\t  vertex 0.000000 1.000000 0.000000\n"
+                           "\t  vertex 0.000000 0.000000 0.000000\n\t  vertex 0.000000 0.000000 1.000000\n"
                            "\t  vertex 0.000000 1.000000 1.000000\n    endloop\n  endfacet\n")
     assert text.endswith("endfacet\nendsolid Cr\n") and text.count("facet normal") == 12
 
@@ -98,13 +98,10 @@ def edges_all_shared_twice(tris: np.ndarray) -> bool:
     return bool((counts == 2).all())
 
 
-def oriented_volume(m: stl_mesh.Mesh) -> float:
-    """Volume after orienting every triangle by its stored normal."""
-    winding = np.cross(m.vectors[:, 1] - m.vectors[:, 0], m.vectors[:, 2] - m.vectors[:, 0])
-    flip = np.einsum("ij,ij->i", winding, m.normals) < 0
-    m.vectors[flip] = m.vectors[flip][:, [0, 2, 1]]
-    volume, _, _ = m.get_mass_properties()
-    return float(volume)
+def winds_along_normals(tris: np.ndarray, normals: np.ndarray) -> bool:
+    """Every triangle's right-hand winding points the way its stored normal does."""
+    winding = np.cross(tris[:, 1] - tris[:, 0], tris[:, 2] - tris[:, 0])
+    return bool((np.einsum("ij,ij->i", winding, normals) > 0).all())
 
 
 def test_single_phase_box_is_closed_with_box_volume(pkg, tmp_path):
@@ -116,18 +113,23 @@ def test_single_phase_box_is_closed_with_box_volume(pkg, tmp_path):
                   core.py_export_obj('solid', {str(tmp_path / 'm.obj')!r}, *{args})]""")
     quads = 2 * (ny * nz + nx * nz + nx * ny)
     box_volume = nx * ny * nz * vs**3
+    # Faces wind outwards, so the readers take the volume from the winding
+    # as written: nothing is reoriented.
     for path in ("b.stl", "a.stl"):
         m = stl_mesh.Mesh.from_file(str(tmp_path / path), calculate_normals=False)
         assert len(m.vectors) == 2 * quads
         assert edges_all_shared_twice(m.vectors.astype(np.float64))
-        assert oriented_volume(m) == pytest.approx(box_volume, rel=1e-6)
-    t = trimesh.load(str(tmp_path / "m.obj"), force="mesh", process=False)
-    assert len(t.vertices) == (nx + 1) * (ny + 1) * (nz + 1) - (nx - 1) * (ny - 1) * (nz - 1)
-    assert len(t.faces) == 2 * quads
-    assert t.is_watertight
-    trimesh.repair.fix_normals(t)
-    assert t.volume == pytest.approx(box_volume, rel=1e-9)
-    assert np.allclose(t.bounds, [lower, upper])
+        assert winds_along_normals(m.vectors.astype(np.float64), m.normals.astype(np.float64))
+        volume, _, _ = m.get_mass_properties()
+        assert volume == pytest.approx(box_volume, rel=1e-6)
+    meshes = [trimesh.load(str(tmp_path / p), force="mesh", process=False) for p in ("m.obj", "b.stl")]
+    assert len(meshes[0].vertices) == (nx + 1) * (ny + 1) * (nz + 1) - (nx - 1) * (ny - 1) * (nz - 1)
+    meshes[1].merge_vertices()  # STL repeats each corner per triangle
+    for t in meshes:
+        assert len(t.faces) == 2 * quads
+        assert t.is_watertight and t.is_winding_consistent and t.is_volume
+        assert t.volume == pytest.approx(box_volume, rel=1e-6)
+        assert np.allclose(t.bounds, [lower, upper])
 
 
 def face_key(tri: np.ndarray, lower, vs) -> tuple:
@@ -152,6 +154,7 @@ def test_multi_phase_internal_faces(pkg, tmp_path):
     assert any(0 < c[axis] < grid.shape[axis] for axis, c in expected)  # internal faces exist
 
     m = stl_mesh.Mesh.from_file(str(tmp_path / "b.stl"), calculate_normals=False)
+    assert winds_along_normals(m.vectors.astype(np.float64), m.normals.astype(np.float64))
     seen = {}
     for tri, nrm in zip(m.vectors.astype(np.float64), m.normals):
         key = face_key(tri, lower, vs)
@@ -163,8 +166,10 @@ def test_multi_phase_internal_faces(pkg, tmp_path):
     by_phase = {g.visual.material.name: g for g in scene.geometry.values()}
     assert sorted(by_phase) == ["a", "b", "c"]  # no group for a phase without faces
     for phase, g in by_phase.items():
-        keys = {face_key(g.vertices[f], lower, vs) for f in g.faces}
-        assert keys == {k for k, (_, p) in expected.items() if names[p] == phase}
+        keys = [face_key(g.vertices[f], lower, vs) for f in g.faces]
+        assert set(keys) == {k for k, (_, p) in expected.items() if names[p] == phase}
+        # The reader's normals come from the winding alone.
+        assert all(n[k[0]] == expected[k][0] for k, n in zip(keys, g.face_normals))
     assert "newmtl z_unused\n" in (tmp_path / "m.mtl").read_text()
 
 
