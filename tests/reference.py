@@ -139,6 +139,19 @@ def one_line(text: str) -> str:
     return text.replace("\r", " ").replace("\n", " ")
 
 
+def reference_mtl(names) -> str:
+    """One block per phase; the colour hashes the name's exact bytes."""
+    out = []
+    for name in names:
+        h = 0xCBF29CE484222325
+        for b in name.encode():
+            h = ((h ^ b) * 0x100000001B3) & MASK
+        rgb = [((h >> shift) & 255) / 255.0 for shift in (48, 32, 16)]
+        out.append(f"newmtl {one_line(name)}\nKd %.4f %.4f %.4f\nKa %.4f %.4f %.4f\nKs 0.5 0.5 0.5\nNs 32\n\n"
+                   % (*rgb, *(0.2 * c for c in rgb)))
+    return "".join(out)
+
+
 def reference_obj(name, mtl_ref, names, grid, lower, vs) -> str:
     """Vertices are numbered in corner order; face lines list them wound."""
     index: dict[bytes, int] = {}

@@ -12,10 +12,12 @@ import trimesh
 from stl import mesh as stl_mesh
 
 from conftest import CoreError
-from reference import (faces, grid_shape, phase_grid, reference_obj, reference_stl_ascii,
+from reference import (faces, grid_shape, phase_grid, reference_mtl, reference_obj, reference_stl_ascii,
                        reference_stl_binary)
 
 TRIO = {"phase_volume_fractions": {"b": 2, "a": 1, "c": 1.5, "z_unused": 0}}
+BROKEN = "two\nlines\r"  # line breaks in the entry and phase names
+BROKEN_PHASES = {"p\nq": 1, "r\r\ns": 2}
 LONG_NAME = "a" + "\u00e9" * 40  # "lumivarex " + this crosses byte 80 inside an "é"
 
 
@@ -26,6 +28,7 @@ def pkg(make_package):
         "alloy/trio.json": TRIO,
         "alloy/solid.json": {"phase_volume_fractions": {"solid": 1}},
         f"alloy/{LONG_NAME}.json": {},
+        f"alloy/{BROKEN}.json": {"phase_volume_fractions": BROKEN_PHASES},
     })
 
 
@@ -68,6 +71,7 @@ CASES = [
     # Grid lines collapse at 1e16 (one unit in the last place is 2), so
     # different corners share bit-identical coordinates and one vertex.
     ("solid", (1e16, 0.0, -0.5), (1e16 + 2.0, 1.0, 0.5), 0.5, None, None),
+    (BROKEN, (0.0, 0.0, 0.0), (1.0, 1.0, 0.5), 0.25, None, BROKEN_PHASES),
 ]
 
 
@@ -79,11 +83,13 @@ def test_files_match_reference(pkg, tmp_path, name, lower, upper, vs, scale, fra
     pkg.eval(f"""[core.py_export_obj({name!r}, {str(tmp_path / 'm.obj')!r}, *{args})),
                   core.py_export_stl({name!r}, {str(tmp_path / 'b.stl')!r}, *{args})),
                   core.py_export_stl({name!r}, {str(tmp_path / 'a.stl')!r}, *{args}), binary=False)]""")
-    assert (tmp_path / "m.obj").read_text() == reference_obj(name, "m.mtl", names, grid, lower, vs)
-    assert (tmp_path / "a.stl").read_text() == reference_stl_ascii(name, grid, lower, vs)
+    def text(file: str) -> str:
+        return (tmp_path / file).read_bytes().decode()  # no newline translation: a CR must show
+
+    assert text("m.obj") == reference_obj(name, "m.mtl", names, grid, lower, vs)
+    assert text("m.mtl") == reference_mtl(names)
+    assert text("a.stl") == reference_stl_ascii(name, grid, lower, vs)
     assert (tmp_path / "b.stl").read_bytes() == reference_stl_binary(name, grid, lower, vs)
-    mtl = (tmp_path / "m.mtl").read_text()
-    assert [line[7:] for line in mtl.splitlines() if line.startswith("newmtl ")] == names
 
 
 # ---------------------------------------------------------------- third-party readers
@@ -196,6 +202,10 @@ def test_paths_headers_and_failures(pkg, tmp_path):
         "long_header": f"core.py_export_stl({LONG_NAME!r}, {str(long_stl)!r}, {box}, 0.001)",
         "nul_obj": f"core.py_export_obj('Cr', {str(tmp_path / 'cut.obj') + chr(0) + 'x'!r}, {box}, 0.001)",
         "nul_stl": f"core.py_export_stl('Cr', {str(tmp_path / 'cut.stl') + chr(0) + 'x'!r}, {box}, 0.001)",
+        "obj_is_mtl": f"core.py_export_obj('Cr', {str(tmp_path / 'new' / 'm.mtl')!r}, {box}, 0.001)",
+        "obj_is_mtl_unknown": f"core.py_export_obj('cr', 'm.mtl', {box}, 0.001)",
+        "obj_dot_mtl": f"core.py_export_obj('Cr', {str(tmp_path / '.mtl')!r}, {box}, 0.001)",
+        "obj_in_mtl_dir": f"core.py_export_obj('Cr', {str(tmp_path / 'd.mtl' / 'part')!r}, {box}, 0.001)",
         "bad_bounds": "core.py_export_obj('Cr', 'x.obj', ((0, 0), (1, 1)), 0.001)",
         "bad_binary": f"core.py_export_stl('Cr', 'x.stl', {box}, 0.001, None, 1)",
     }
@@ -219,6 +229,16 @@ def test_paths_headers_and_failures(pkg, tmp_path):
     assert results["nul_stl"] == ("RuntimeError", "export_stl: out_path must not contain a NUL character")
     assert not (tmp_path / "cut.obj").exists() and not (tmp_path / "cut.mtl").exists()
     assert not (tmp_path / "cut.stl").exists()
+    # An OBJ path ending in .mtl names its own MTL file, which the OBJ text
+    # would replace: refused before the voxel map, nothing written.
+    for key, path in (("obj_is_mtl", str(tmp_path / "new" / "m.mtl")), ("obj_is_mtl_unknown", "m.mtl")):
+        assert results[key] == ("RuntimeError", f"export_obj: obj_path '{path}' would overwrite its MTL file")
+    assert not (tmp_path / "new").exists()
+    # A leading dot is no extension, nor is one of a folder.
+    assert results["obj_dot_mtl"] == ("ok", (str(tmp_path / ".mtl"), str(tmp_path / ".mtl.mtl")))
+    in_dir = tmp_path / "d.mtl" / "part"
+    assert results["obj_in_mtl_dir"] == ("ok", (str(in_dir), str(in_dir) + ".mtl"))
+    assert (tmp_path / ".mtl").read_text().startswith("mtllib .mtl.mtl\n")
     header = long_stl.read_bytes()[:80]
     assert header == ("lumivarex " + LONG_NAME).encode()[:80] and header.endswith(b"\xc3")
     assert results["bad_bounds"][0] == "TypeError" and results["bad_bounds"][1].startswith("argument 'bounds': ")
