@@ -155,8 +155,8 @@ def test_negative_zero_and_line_breaks(pkg, tmp_path):
     assert out[2] == glsl("two lines ", "two_lines_", "1000.000000", "1.250000", "0.000000", "0.000000")
     assert hlsl_text[1] == hlsl("two lines ", "two_lines_", [("IOR", "1.250000")])
     for lang, texts in (("glsl", [out[0], out[2]]), ("hlsl", hlsl_text)):
-        sources = {name: (ident_of(name), text) for name, text in zip(("zero", LINES), texts)}
-        assert compile_errors(lang, sources, tmp_path) == {}
+        assert_compiles(lang, {name: (ident_of(name), text) for name, text in zip(("zero", LINES), texts)},
+                        tmp_path)
 
 
 # ---------------------------------------------------------------- real compilers
@@ -182,11 +182,11 @@ def shader_unit(lang: str, parts: list[tuple[str, str]]) -> str:
             f"void main() {{\n    vec3 p = gl_FragCoord.xyz;\n{calls}    colour = vec4(p, 1.0);\n}}\n")
 
 
-def compile_errors(lang: str, sources: dict[str, tuple[str, str]], tmp: Path) -> dict[str, str]:
+def assert_compiles(lang: str, sources: dict[str, tuple[str, str]], tmp: Path) -> None:
     """Compiles the generated texts, sources[label] = (ident, text), with
-    glslangValidator; returns the compiler's output for each label that fails.
-    Texts are compiled together (one unit per set of distinct identifiers)
-    and alone only when their unit fails, to name the culprit."""
+    glslangValidator; fails naming every label that does not compile. Texts
+    are compiled together (one unit per set of distinct identifiers) and
+    alone only when their unit fails, to name the culprits."""
     assert GLSLANG, "glslangValidator not found: scripts/setup.sh installs glslang-tools"
     lang_args = ["-D", "-e", "main"] if lang == "hlsl" else []
 
@@ -209,7 +209,10 @@ def compile_errors(lang: str, sources: dict[str, tuple[str, str]], tmp: Path) ->
         if (out := run(labels)) is not None:
             alone = {k: o for k in labels if (o := run([k])) is not None}
             failed.update(alone or {" + ".join(labels): out})
-    return failed
+    if failed:
+        label, out = next(iter(failed.items()))
+        pytest.fail(f"{lang} does not compile for {len(failed)} of {len(sources)}: {', '.join(failed)}\n\n"
+                    f"{label}:\n{out}", pytrace=False)
 
 
 def numeric_keys(entry: object) -> set[str]:
@@ -241,5 +244,4 @@ def test_shipped_datasheets_compile(core, tmp_path):
         sources["hlsl"][label] = (ident_of(name), path.read_text(encoding="utf-8"))
         sources["glsl"][label] = (ident_of(name), core.py_export_glsl(name))
     for lang, texts in sources.items():
-        failed = compile_errors(lang, texts, tmp_path)
-        assert not failed, f"{lang} does not compile for:\n" + "\n".join(f"{k}\n{v}" for k, v in failed.items())
+        assert_compiles(lang, texts, tmp_path)
