@@ -48,7 +48,8 @@ OFFSETS = np.array([[[0, 0, 0], [0, 1, 0], [0, 1, 1], [0, 0, 1]],
 
 
 def numpy_quads(grid: np.ndarray):
-    """Corner coordinates (f, 4, 3), normals (f, 3) and phases of the boundary faces."""
+    """Corner coordinates (f, 4, 3), wound along the normal, normals (f, 3) and
+    phases of the boundary faces."""
     corners, normals, phases = [], [], []
     for axis in range(3):
         pad = [(0, 0)] * 3
@@ -61,6 +62,9 @@ def numpy_quads(grid: np.ndarray):
         low, upp = lo[mask], up[mask]
         inside = upp >= 0
         c = (idx[:, None, :] + OFFSETS[axis][None]) * VOXEL + 0.0
+        # OFFSETS wind towards +x, -y and +z: faces facing the other way turn round.
+        turn = ~inside if axis == 1 else inside
+        c[turn] = c[turn][:, [0, 3, 2, 1]]
         n = np.zeros((len(idx), 3))
         n[:, axis] = np.where(inside, -1.0, 1.0)
         corners.append(c)

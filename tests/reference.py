@@ -119,7 +119,41 @@ def normal(face):
     return n
 
 
+def _winds_along(axis: int, sign: float) -> bool:
+    c = OFFSETS[axis]
+    winding = np.cross(np.subtract(c[1], c[0]), np.subtract(c[2], c[0]))
+    return bool(winding[axis] * sign > 0)
+
+
+WINDS_ALONG = {(axis, sign): _winds_along(axis, sign) for axis in OFFSETS for sign in (-1.0, 1.0)}
+
+
+def wound(face) -> list[int]:
+    """Corner order that winds along the face's normal by the right-hand rule:
+    the corner order itself, or (0, 3, 2, 1) when that winds the other way."""
+    return [0, 1, 2, 3] if WINDS_ALONG[face[0], face[2]] else [0, 3, 2, 1]
+
+
+def one_line(text: str) -> str:
+    """A name as written into one line of a text file: line breaks blanked."""
+    return text.replace("\r", " ").replace("\n", " ")
+
+
+def reference_mtl(names) -> str:
+    """One block per phase; the colour hashes the name's exact bytes."""
+    out = []
+    for name in names:
+        h = 0xCBF29CE484222325
+        for b in name.encode():
+            h = ((h ^ b) * 0x100000001B3) & MASK
+        rgb = [((h >> shift) & 255) / 255.0 for shift in (48, 32, 16)]
+        out.append(f"newmtl {one_line(name)}\nKd %.4f %.4f %.4f\nKa %.4f %.4f %.4f\nKs 0.5 0.5 0.5\nNs 32\n\n"
+                   % (*rgb, *(0.2 * c for c in rgb)))
+    return "".join(out)
+
+
 def reference_obj(name, mtl_ref, names, grid, lower, vs) -> str:
+    """Vertices are numbered in corner order; face lines list them wound."""
     index: dict[bytes, int] = {}
     verts, groups = [], [[] for _ in names]
     for f in faces(grid):
@@ -130,29 +164,29 @@ def reference_obj(name, mtl_ref, names, grid, lower, vs) -> str:
                 index[key] = len(verts) + 1
                 verts.append(c)
             quad.append(index[key])
-        groups[f[3]].append(quad)
+        groups[f[3]].append([quad[i] for i in wound(f)])
     text = f"mtllib {mtl_ref}\n" + "".join("v %.6f %.6f %.6f\n" % v for v in verts)
     for p, group in enumerate(groups):
         if group:
-            text += f"o {name}_{names[p]}\nusemtl {names[p]}\n"
+            text += f"o {one_line(name)}_{one_line(names[p])}\nusemtl {one_line(names[p])}\n"
             text += "".join("f %d %d %d %d\n" % tuple(q) for q in group)
     return text
 
 
 def triangles(grid, lower, vs):
     for f in faces(grid):
-        c = corners(f, lower, vs)
+        c = [corners(f, lower, vs)[i] for i in wound(f)]
         yield normal(f), (c[0], c[1], c[2])
         yield normal(f), (c[0], c[2], c[3])
 
 
 def reference_stl_ascii(name, grid, lower, vs) -> str:
-    out = [f"solid {name}\n"]
+    out = [f"solid {one_line(name)}\n"]
     for n, tri in triangles(grid, lower, vs):
         out.append("  facet normal %.6f %.6f %.6f\n    outer loop\n" % tuple(n))
         out += ["\t  vertex %.6f %.6f %.6f\n" % v for v in tri]
         out.append("    endloop\n  endfacet\n")
-    return "".join(out) + f"endsolid {name}\n"
+    return "".join(out) + f"endsolid {one_line(name)}\n"
 
 
 def reference_stl_binary(name, grid, lower, vs) -> bytes:

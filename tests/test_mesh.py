@@ -12,10 +12,12 @@ import trimesh
 from stl import mesh as stl_mesh
 
 from conftest import CoreError
-from reference import (faces, grid_shape, phase_grid, reference_obj, reference_stl_ascii,
+from reference import (faces, grid_shape, phase_grid, reference_mtl, reference_obj, reference_stl_ascii,
                        reference_stl_binary)
 
 TRIO = {"phase_volume_fractions": {"b": 2, "a": 1, "c": 1.5, "z_unused": 0}}
+BROKEN = "two\nlines\r"  # line breaks in the entry and phase names
+BROKEN_PHASES = {"p\nq": 1, "r\r\ns": 2}
 LONG_NAME = "a" + "\u00e9" * 40  # "lumivarex " + this crosses byte 80 inside an "é"
 
 
@@ -26,6 +28,7 @@ def pkg(make_package):
         "alloy/trio.json": TRIO,
         "alloy/solid.json": {"phase_volume_fractions": {"solid": 1}},
         f"alloy/{LONG_NAME}.json": {},
+        f"alloy/{BROKEN}.json": {"phase_volume_fractions": BROKEN_PHASES},
     })
 
 
@@ -48,15 +51,15 @@ def test_single_voxel_files(pkg, tmp_path):
          "0.000000 0.000000 1.000000", "1.000000 0.000000 0.000000", "1.000000 1.000000 0.000000",
          "1.000000 1.000000 1.000000", "1.000000 0.000000 1.000000"]
     assert obj.read_text() == ("mtllib mesh.mtl\n" + "".join(f"v {x}\n" for x in v) + "o Cr_Cr\nusemtl Cr\n"
-                               "f 1 2 3 4\nf 5 6 7 8\nf 1 5 8 4\nf 2 6 7 3\nf 1 5 6 2\nf 4 8 7 3\n")
+                               "f 1 4 3 2\nf 5 6 7 8\nf 1 5 8 4\nf 2 3 7 6\nf 1 2 6 5\nf 4 8 7 3\n")
     data = bin_stl.read_bytes()
     assert len(data) == 684 and data[:80] == b"lumivarex Cr" + b"\0" * 68
     assert struct.unpack_from("<I", data, 80) == (12,)
     assert struct.unpack_from("<12fH12fH", data, 84) == (
-        -1, 0, 0, 0, 0, 0, 0, 1, 0, 0, 1, 1, 0, -1, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 1, 0)
+        -1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 1, 0, -1, 0, 0, 0, 0, 0, 0, 1, 1, 0, 1, 0, 0)
     text = txt_stl.read_text()
     assert text.startswith("solid Cr\n  facet normal -1.000000 0.000000 0.000000\n    outer loop\n"
-                           "\t  vertex 0.000000 0.000000 0.000000\n\t  vertex 0.000000 1.000000 0.000000\n"
+                           "\t  vertex 0.000000 0.000000 0.000000\n\t  vertex 0.000000 0.000000 1.000000\n"
                            "\t  vertex 0.000000 1.000000 1.000000\n    endloop\n  endfacet\n")
     assert text.endswith("endfacet\nendsolid Cr\n") and text.count("facet normal") == 12
 
@@ -68,6 +71,7 @@ CASES = [
     # Grid lines collapse at 1e16 (one unit in the last place is 2), so
     # different corners share bit-identical coordinates and one vertex.
     ("solid", (1e16, 0.0, -0.5), (1e16 + 2.0, 1.0, 0.5), 0.5, None, None),
+    (BROKEN, (0.0, 0.0, 0.0), (1.0, 1.0, 0.5), 0.25, None, BROKEN_PHASES),
 ]
 
 
@@ -79,11 +83,13 @@ def test_files_match_reference(pkg, tmp_path, name, lower, upper, vs, scale, fra
     pkg.eval(f"""[core.py_export_obj({name!r}, {str(tmp_path / 'm.obj')!r}, *{args})),
                   core.py_export_stl({name!r}, {str(tmp_path / 'b.stl')!r}, *{args})),
                   core.py_export_stl({name!r}, {str(tmp_path / 'a.stl')!r}, *{args}), binary=False)]""")
-    assert (tmp_path / "m.obj").read_text() == reference_obj(name, "m.mtl", names, grid, lower, vs)
-    assert (tmp_path / "a.stl").read_text() == reference_stl_ascii(name, grid, lower, vs)
+    def text(file: str) -> str:
+        return (tmp_path / file).read_bytes().decode()  # no newline translation: a CR must show
+
+    assert text("m.obj") == reference_obj(name, "m.mtl", names, grid, lower, vs)
+    assert text("m.mtl") == reference_mtl(names)
+    assert text("a.stl") == reference_stl_ascii(name, grid, lower, vs)
     assert (tmp_path / "b.stl").read_bytes() == reference_stl_binary(name, grid, lower, vs)
-    mtl = (tmp_path / "m.mtl").read_text()
-    assert [line[7:] for line in mtl.splitlines() if line.startswith("newmtl ")] == names
 
 
 # ---------------------------------------------------------------- third-party readers
@@ -98,13 +104,10 @@ def edges_all_shared_twice(tris: np.ndarray) -> bool:
     return bool((counts == 2).all())
 
 
-def oriented_volume(m: stl_mesh.Mesh) -> float:
-    """Volume after orienting every triangle by its stored normal."""
-    winding = np.cross(m.vectors[:, 1] - m.vectors[:, 0], m.vectors[:, 2] - m.vectors[:, 0])
-    flip = np.einsum("ij,ij->i", winding, m.normals) < 0
-    m.vectors[flip] = m.vectors[flip][:, [0, 2, 1]]
-    volume, _, _ = m.get_mass_properties()
-    return float(volume)
+def winds_along_normals(tris: np.ndarray, normals: np.ndarray) -> bool:
+    """Every triangle's right-hand winding points the way its stored normal does."""
+    winding = np.cross(tris[:, 1] - tris[:, 0], tris[:, 2] - tris[:, 0])
+    return bool((np.einsum("ij,ij->i", winding, normals) > 0).all())
 
 
 def test_single_phase_box_is_closed_with_box_volume(pkg, tmp_path):
@@ -116,18 +119,23 @@ def test_single_phase_box_is_closed_with_box_volume(pkg, tmp_path):
                   core.py_export_obj('solid', {str(tmp_path / 'm.obj')!r}, *{args})]""")
     quads = 2 * (ny * nz + nx * nz + nx * ny)
     box_volume = nx * ny * nz * vs**3
+    # Faces wind outwards, so the readers take the volume from the winding
+    # as written: nothing is reoriented.
     for path in ("b.stl", "a.stl"):
         m = stl_mesh.Mesh.from_file(str(tmp_path / path), calculate_normals=False)
         assert len(m.vectors) == 2 * quads
         assert edges_all_shared_twice(m.vectors.astype(np.float64))
-        assert oriented_volume(m) == pytest.approx(box_volume, rel=1e-6)
-    t = trimesh.load(str(tmp_path / "m.obj"), force="mesh", process=False)
-    assert len(t.vertices) == (nx + 1) * (ny + 1) * (nz + 1) - (nx - 1) * (ny - 1) * (nz - 1)
-    assert len(t.faces) == 2 * quads
-    assert t.is_watertight
-    trimesh.repair.fix_normals(t)
-    assert t.volume == pytest.approx(box_volume, rel=1e-9)
-    assert np.allclose(t.bounds, [lower, upper])
+        assert winds_along_normals(m.vectors.astype(np.float64), m.normals.astype(np.float64))
+        volume, _, _ = m.get_mass_properties()
+        assert volume == pytest.approx(box_volume, rel=1e-6)
+    meshes = [trimesh.load(str(tmp_path / p), force="mesh", process=False) for p in ("m.obj", "b.stl")]
+    assert len(meshes[0].vertices) == (nx + 1) * (ny + 1) * (nz + 1) - (nx - 1) * (ny - 1) * (nz - 1)
+    meshes[1].merge_vertices()  # STL repeats each corner per triangle
+    for t in meshes:
+        assert len(t.faces) == 2 * quads
+        assert t.is_watertight and t.is_winding_consistent and t.is_volume
+        assert t.volume == pytest.approx(box_volume, rel=1e-6)
+        assert np.allclose(t.bounds, [lower, upper])
 
 
 def face_key(tri: np.ndarray, lower, vs) -> tuple:
@@ -152,6 +160,7 @@ def test_multi_phase_internal_faces(pkg, tmp_path):
     assert any(0 < c[axis] < grid.shape[axis] for axis, c in expected)  # internal faces exist
 
     m = stl_mesh.Mesh.from_file(str(tmp_path / "b.stl"), calculate_normals=False)
+    assert winds_along_normals(m.vectors.astype(np.float64), m.normals.astype(np.float64))
     seen = {}
     for tri, nrm in zip(m.vectors.astype(np.float64), m.normals):
         key = face_key(tri, lower, vs)
@@ -163,8 +172,10 @@ def test_multi_phase_internal_faces(pkg, tmp_path):
     by_phase = {g.visual.material.name: g for g in scene.geometry.values()}
     assert sorted(by_phase) == ["a", "b", "c"]  # no group for a phase without faces
     for phase, g in by_phase.items():
-        keys = {face_key(g.vertices[f], lower, vs) for f in g.faces}
-        assert keys == {k for k, (_, p) in expected.items() if names[p] == phase}
+        keys = [face_key(g.vertices[f], lower, vs) for f in g.faces]
+        assert set(keys) == {k for k, (_, p) in expected.items() if names[p] == phase}
+        # The reader's normals come from the winding alone.
+        assert all(n[k[0]] == expected[k][0] for k, n in zip(keys, g.face_normals))
     assert "newmtl z_unused\n" in (tmp_path / "m.mtl").read_text()
 
 
@@ -191,6 +202,10 @@ def test_paths_headers_and_failures(pkg, tmp_path):
         "long_header": f"core.py_export_stl({LONG_NAME!r}, {str(long_stl)!r}, {box}, 0.001)",
         "nul_obj": f"core.py_export_obj('Cr', {str(tmp_path / 'cut.obj') + chr(0) + 'x'!r}, {box}, 0.001)",
         "nul_stl": f"core.py_export_stl('Cr', {str(tmp_path / 'cut.stl') + chr(0) + 'x'!r}, {box}, 0.001)",
+        "obj_is_mtl": f"core.py_export_obj('Cr', {str(tmp_path / 'new' / 'm.mtl')!r}, {box}, 0.001)",
+        "obj_is_mtl_unknown": f"core.py_export_obj('cr', 'm.mtl', {box}, 0.001)",
+        "obj_dot_mtl": f"core.py_export_obj('Cr', {str(tmp_path / '.mtl')!r}, {box}, 0.001)",
+        "obj_in_mtl_dir": f"core.py_export_obj('Cr', {str(tmp_path / 'd.mtl' / 'part')!r}, {box}, 0.001)",
         "bad_bounds": "core.py_export_obj('Cr', 'x.obj', ((0, 0), (1, 1)), 0.001)",
         "bad_binary": f"core.py_export_stl('Cr', 'x.stl', {box}, 0.001, None, 1)",
     }
@@ -214,6 +229,16 @@ def test_paths_headers_and_failures(pkg, tmp_path):
     assert results["nul_stl"] == ("RuntimeError", "export_stl: out_path must not contain a NUL character")
     assert not (tmp_path / "cut.obj").exists() and not (tmp_path / "cut.mtl").exists()
     assert not (tmp_path / "cut.stl").exists()
+    # An OBJ path ending in .mtl names its own MTL file, which the OBJ text
+    # would replace: refused before the voxel map, nothing written.
+    for key, path in (("obj_is_mtl", str(tmp_path / "new" / "m.mtl")), ("obj_is_mtl_unknown", "m.mtl")):
+        assert results[key] == ("RuntimeError", f"export_obj: obj_path '{path}' would overwrite its MTL file")
+    assert not (tmp_path / "new").exists()
+    # A leading dot is no extension, nor is one of a folder.
+    assert results["obj_dot_mtl"] == ("ok", (str(tmp_path / ".mtl"), str(tmp_path / ".mtl.mtl")))
+    in_dir = tmp_path / "d.mtl" / "part"
+    assert results["obj_in_mtl_dir"] == ("ok", (str(in_dir), str(in_dir) + ".mtl"))
+    assert (tmp_path / ".mtl").read_text().startswith("mtllib .mtl.mtl\n")
     header = long_stl.read_bytes()[:80]
     assert header == ("lumivarex " + LONG_NAME).encode()[:80] and header.endswith(b"\xc3")
     assert results["bad_bounds"][0] == "TypeError" and results["bad_bounds"][1].startswith("argument 'bounds': ")

@@ -2,11 +2,18 @@
 
 from __future__ import annotations
 
+import json
+import re
+import shutil
+import subprocess
+from pathlib import Path
+
 import pytest
 
 from conftest import CoreError
 
 DASH = "\u2014"
+LINES = "two\nlines\r"  # a name holding line breaks
 
 STAINLESS = {  # top-level values that "Properties" overrides, and a tiny negative
     "Density_kg_m3": 8000,
@@ -28,6 +35,8 @@ def pkg(make_package):
         "alloy/\u65e5\u672c.json": {"refractive_index": 1.2},
         "alloy/steel.json": {"Properties": {"Density_kg_m3": 7.874, "Zeta": 2}, "atomic_number": 26},
         "alloy/bare.json": [1, 2, 3],
+        "alloy/zero.json": {"IOR": -0.0, "SSS_g": -0.0, "Properties": {"Density_kg_m3": -0.0}},
+        f"alloy/{LINES}.json": {"IOR": 1.25},
     })
 
 
@@ -84,7 +93,7 @@ def hlsl(name: str, ident: str, fields: list[tuple[str, str]]) -> str:
             "\tint PhaseId;\n};\n"
             f"\nfloat {ident}_Hash(float3 q) {{\n"
             "\treturn frac(sin(dot(q, float3(12.9898, 78.233, 37.7191))) * 43758.5453);\n}\n"
-            f"\nSample{ident} Sample{ident}(float3 pos, float scaleM) {{\n\tSample{ident} s;\n{assign}"
+            f"\nSample{ident} SampleMaterial_{ident}(float3 pos, float scaleM) {{\n\tSample{ident} s;\n{assign}"
             "\ts.PhaseId = -1;\n\treturn s;\n}\n")
 
 
@@ -130,3 +139,109 @@ def test_hlsl_errors(pkg, tmp_path):
         pkg.eval(f"core.py_export_hlsl('steel', {str(tmp_path)!r})")
     assert e.value.name == "RuntimeError" and "os error" in e.value.text
     assert not (tmp_path / "x.hlsl").exists()
+
+
+def test_negative_zero_and_line_breaks(pkg, tmp_path):
+    paths = [str(tmp_path / "zero.hlsl"), str(tmp_path / "lines.hlsl")]
+    out = pkg.eval(f"""[core.py_export_glsl('zero'), core.py_export_hlsl('zero', {paths[0]!r}),
+                        core.py_export_glsl({LINES!r}), core.py_export_hlsl({LINES!r}, {paths[1]!r})]""")
+    hlsl_text = [Path(p).read_bytes().decode() for p in paths]  # no newline translation: a CR must show
+    # -0.0 carries one minus sign, in every value of both texts.
+    assert out[0] == glsl("zero", "zero", "-0.000000", "-0.000000", "0.000000", "-0.000000")
+    assert hlsl_text[0] == hlsl("zero", "zero", [
+        ("Density_kg_m3", "-0.000000"), ("IOR", "-0.000000"), ("SSS_g", "-0.000000")])
+    # Line breaks in the name stay inside the header comment; the lookup uses
+    # the name as given.
+    assert out[2] == glsl("two lines ", "two_lines_", "1000.000000", "1.250000", "0.000000", "0.000000")
+    assert hlsl_text[1] == hlsl("two lines ", "two_lines_", [("IOR", "1.250000")])
+    for lang, texts in (("glsl", [out[0], out[2]]), ("hlsl", hlsl_text)):
+        assert_compiles(lang, {name: (ident_of(name), text) for name, text in zip(("zero", LINES), texts)},
+                        tmp_path)
+
+
+# ---------------------------------------------------------------- real compilers
+
+GLSLANG = shutil.which("glslangValidator")  # Debian glslang-tools, installed by scripts/setup.sh
+
+
+def ident_of(name: str) -> str:
+    """The identifier a name gives: "_" for each character that is not an
+    ASCII letter or digit, and one in front of a leading digit."""
+    s = "".join(c if c.isascii() and c.isalnum() else "_" for c in name)
+    return "_" + s if s[:1].isdigit() else s
+
+
+def shader_unit(lang: str, parts: list[tuple[str, str]]) -> str:
+    """One fragment shader holding the generated texts (ident, text) and an
+    entry point that calls every sampler."""
+    body = "".join(text for _, text in parts)
+    calls = "".join(f"    SampleMaterial_{ident}(p, 1.0);\n" for ident, _ in parts)
+    if lang == "hlsl":
+        return body + f"float4 main(float3 p : POSITION) : SV_Target {{\n{calls}    return float4(p, 1.0);\n}}\n"
+    return ("#version 450\n" + body + "layout(location = 0) out vec4 colour;\n"
+            f"void main() {{\n    vec3 p = gl_FragCoord.xyz;\n{calls}    colour = vec4(p, 1.0);\n}}\n")
+
+
+def assert_compiles(lang: str, sources: dict[str, tuple[str, str]], tmp: Path) -> None:
+    """Compiles the generated texts, sources[label] = (ident, text), with
+    glslangValidator; fails naming every label that does not compile. Texts
+    are compiled together (one unit per set of distinct identifiers) and
+    alone only when their unit fails, to name the culprits."""
+    assert GLSLANG, "glslangValidator not found: scripts/setup.sh installs glslang-tools"
+    lang_args = ["-D", "-e", "main"] if lang == "hlsl" else []
+
+    def run(labels: list[str]) -> str | None:
+        path = tmp / f"unit.{lang}"
+        path.write_text(shader_unit(lang, [sources[k] for k in labels]), encoding="utf-8")
+        proc = subprocess.run([GLSLANG, *lang_args, "-V", "-o", str(tmp / "unit.spv"), "-S", "frag", str(path)],
+                              capture_output=True, text=True)
+        return None if proc.returncode == 0 else proc.stdout + proc.stderr
+
+    units: list[dict[str, str]] = []  # ident -> label; identifiers distinct within a unit
+    for label, (ident, _) in sources.items():
+        unit = next((u for u in units if ident not in u), None)
+        if unit is None:
+            units.append(unit := {})
+        unit[ident] = label
+    failed = {}
+    for unit in units:
+        labels = list(unit.values())
+        if (out := run(labels)) is not None:
+            alone = {k: o for k in labels if (o := run([k])) is not None}
+            failed.update(alone or {" + ".join(labels): out})
+    if failed:
+        label, out = next(iter(failed.items()))
+        pytest.fail(f"{lang} does not compile for {len(failed)} of {len(sources)}: {', '.join(failed)}\n\n"
+                    f"{label}:\n{out}", pytrace=False)
+
+
+def numeric_keys(entry: object) -> set[str]:
+    """The keys the HLSL writer declares for an entry: numbers at the top level
+    and in "Properties"."""
+    if not isinstance(entry, dict):
+        return set()
+    nested = entry.get("Properties")
+    members = [*entry.items(), *(nested.items() if isinstance(nested, dict) else [])]
+    return {k for k, v in members if isinstance(v, (int, float)) and not isinstance(v, bool)}
+
+
+def test_shipped_datasheets_compile(core, tmp_path):
+    """The HLSL file and the GLSL source of every shipped datasheet compile.
+    Property keys become HLSL field names as they are, so each must be an
+    identifier."""
+    data = Path(core.__file__).parent / "data" / "active"
+    files = sorted(data.glob("*/*.json"))
+    assert len(files) > 100
+    not_identifiers = [f"{f.relative_to(data)}: {k!r}" for f in files
+                       for k in sorted(numeric_keys(json.loads(f.read_text(encoding="utf-8"))))
+                       if not re.fullmatch(r"[A-Za-z_][A-Za-z0-9_]*", k)]
+    assert not not_identifiers, "property keys that are not identifiers:\n" + "\n".join(not_identifiers)
+    sources: dict[str, dict[str, tuple[str, str]]] = {"hlsl": {}, "glsl": {}}
+    for i, f in enumerate(files):
+        label, name = str(f.relative_to(data)), f.stem
+        path = tmp_path / f"{i}.hlsl"
+        core.py_export_hlsl(name, str(path))
+        sources["hlsl"][label] = (ident_of(name), path.read_text(encoding="utf-8"))
+        sources["glsl"][label] = (ident_of(name), core.py_export_glsl(name))
+    for lang, texts in sources.items():
+        assert_compiles(lang, texts, tmp_path)

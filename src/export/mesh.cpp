@@ -70,7 +70,7 @@ std::string mtl_text(const std::vector<std::string>& phase_names) {
   for (const std::string& p : phase_names) {
     const auto rgb = phase_colour(p);
     s += "newmtl ";
-    s += p;
+    s += single_line(p);  // the colour still comes from the name as stored
     s += "\nKd";
     for (double c : rgb) {
       s += ' ';
@@ -165,17 +165,26 @@ Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::V
   if (grid.nx >= kMaxLines || grid.ny >= kMaxLines || grid.nz >= kMaxLines)
     fail("export_obj: grid too large");
 
+  // Names go into the "o" and "usemtl" lines with their line breaks blanked,
+  // as in the MTL file; single_line keeps the length.
+  const std::string object = single_line(name);
+  std::vector<std::string> phases;
+  phases.reserve(grid.phase_names.size());
+  for (const std::string& phase : grid.phase_names) phases.push_back(single_line(phase));
+
   VertexTable table(lines);
   std::vector<std::vector<std::array<std::uint32_t, 4>>> groups(grid.phase_names.size());
   detail::for_each_face(grid, [&](const FaceRef& f) {
     if (f.phase < 0 || static_cast<std::size_t>(f.phase) >= groups.size())
       panic("export_obj: phase index outside phase_names");
-    std::array<std::uint32_t, 4> quad;
+    std::uint32_t number[4];
     for (int c = 0; c < 4; ++c) {
       const auto& off = kCornerOffset[f.axis][c];
-      quad[c] = table.intern(f.c[0] + off[0], f.c[1] + off[1], f.c[2] + off[2]);
+      number[c] = table.intern(f.c[0] + off[0], f.c[1] + off[1], f.c[2] + off[2]);
     }
-    groups[static_cast<std::size_t>(f.phase)].push_back(quad);
+    const auto& order = detail::wound_order(f);
+    groups[static_cast<std::size_t>(f.phase)].push_back(
+        {number[order[0]], number[order[1]], number[order[2]], number[order[3]]});
   });
   const auto& vertex_lines = table.vertices();
 
@@ -188,8 +197,8 @@ Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::V
     size += 5 + text[0].length(at[0]) + text[1].length(at[1]) + text[2].length(at[2]);
   for (std::size_t p = 0; p < groups.size(); ++p) {
     if (groups[p].empty()) continue;
-    const std::size_t pn = grid.phase_names[p].size();
-    size += 2 + name.size() + 1 + pn + 8 + pn + 1;  // "o {}_{}\nusemtl {}\n"
+    const std::size_t pn = phases[p].size();
+    size += 2 + object.size() + 1 + pn + 8 + pn + 1;  // "o {}_{}\nusemtl {}\n"
     for (const auto& q : groups[p])
       size += 6 + decimal_digits(q[0]) + decimal_digits(q[1]) + decimal_digits(q[2]) + decimal_digits(q[3]);
   }
@@ -210,9 +219,9 @@ Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::V
   }
   for (std::size_t g = 0; g < groups.size(); ++g) {
     if (groups[g].empty()) continue;
-    const std::string& phase = grid.phase_names[g];
+    const std::string& phase = phases[g];
     p = put(p, "o ");
-    p = put(p, name);
+    p = put(p, object);
     *p++ = '_';
     p = put(p, phase);
     p = put(p, "\nusemtl ");

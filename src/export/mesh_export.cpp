@@ -1,6 +1,7 @@
 #include "core/error.hpp"
 #include "core/fsio.hpp"
 #include "core/text.hpp"
+#include "export/file_name.hpp"
 #include "export/mesh.hpp"
 
 namespace lvx::exporter {
@@ -17,6 +18,10 @@ std::string export_obj(std::string_view name, const std::string& obj_path, const
                        double voxel_size, std::optional<double> scale_m) {
   if (name.empty()) fail("export_obj: name required");
   if (voxel_size <= 0.0) fail("export_obj: voxel_size must be positive");  // NaN goes on to the voxel map
+  // The MTL file is written first and would then be replaced by the OBJ text.
+  if (const std::size_t dot = extension_dot(obj_path);
+      dot != std::string::npos && std::string_view(obj_path).substr(dot + 1) == "mtl")
+    fail("export_obj: obj_path '" + obj_path + "' would overwrite its MTL file");
   const sample::VoxelGrid grid = sample::voxel_phase_map(name, bounds, voxel_size, scale_m);
   refuse_nul_path("export_obj", "obj_path", obj_path);
 

@@ -27,6 +27,17 @@ inline constexpr std::uint8_t kCornerOffset[3][4][3] = {
     {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}},
 };
 
+// Corner order a face is written in. The order of kCornerOffset winds, by the
+// right-hand rule, towards +x, -y and +z for axes 0, 1 and 2; a face whose
+// normal points the other way is written (0, 3, 2, 1), so that every face
+// winds along its normal and readers that take orientation from the winding
+// see the surface facing outwards. Vertex numbering keeps kCornerOffset order.
+inline constexpr std::uint8_t kWoundOrder[2][4] = {{0, 1, 2, 3}, {0, 3, 2, 1}};
+
+inline const auto& wound_order(const FaceRef& f) noexcept {
+  return kWoundOrder[f.negative != (f.axis == 1) ? 1 : 0];
+}
+
 // Compares `n` phases of two rows (null = outside the grid, phase -1) and
 // calls on_face(t, lower_phase, upper_phase) where they differ.
 template <class F>

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "core/error.hpp"
+#include "core/text.hpp"
 #include "export/mesh.hpp"
 #include "export/mesh_faces.hpp"
 #include "export/mesh_text.hpp"
@@ -27,7 +28,8 @@ inline void face_corners(const FaceRef& f, std::uint64_t (&corners)[4][3]) noexc
     for (int a = 0; a < 3; ++a) corners[c][a] = f.c[a] + kCornerOffset[f.axis][c][a];
 }
 
-// Each face (c0, c1, c2, c3) becomes the triangles (c0, c1, c2) and (c0, c2, c3).
+// Each face, its corners (w0, w1, w2, w3) in wound order, becomes the
+// triangles (w0, w1, w2) and (w0, w2, w3): both share the c0-c2 diagonal.
 constexpr int kTriangleCorners[2][3] = {{0, 1, 2}, {0, 2, 3}};
 
 }  // namespace
@@ -85,8 +87,9 @@ Buffer stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Po
     }
     float rec[12] = {0.0f, 0.0f, 0.0f};
     rec[f.axis] = f.negative ? -1.0f : 1.0f;
+    const auto& order = detail::wound_order(f);
     for (const auto& tri : kTriangleCorners) {
-      for (int v = 0; v < 3; ++v) std::memcpy(rec + 3 + 3 * v, c[tri[v]], 3 * sizeof(float));
+      for (int v = 0; v < 3; ++v) std::memcpy(rec + 3 + 3 * v, c[order[tri[v]]], 3 * sizeof(float));
       if constexpr (std::endian::native == std::endian::little) {
         std::memcpy(p, rec, 48);
       } else {
@@ -115,7 +118,9 @@ Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Poi
   // Every normal line has two zeros, one unit and two blanks.
   constexpr std::size_t kFixedPerTriangle =
       kFacet.size() + 2 * kZero.size() + 2 + kLoop.size() + 3 * (kVertex.size() + 3) + kEnd.size();
-  std::size_t size = 6 + name.size() + 1 + 9 + name.size() + 1;  // "solid {}\n", "endsolid {}\n"
+  // Line breaks in the name are blanked here; the binary header keeps its bytes.
+  const std::string solid = single_line(name);
+  std::size_t size = 6 + solid.size() + 1 + 9 + solid.size() + 1;  // "solid {}\n", "endsolid {}\n"
   detail::for_each_face(grid, [&](const FaceRef& f) {
     std::uint64_t corners[4][3];
     face_corners(f, corners);
@@ -123,19 +128,20 @@ Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Poi
     for (int c = 0; c < 4; ++c)
       len[c] = text[0].length(corners[c][0]) + text[1].length(corners[c][1]) + text[2].length(corners[c][2]);
     size += 2 * (kFixedPerTriangle + (f.negative ? kMinus : kPlus).size());
-    size += 2 * len[0] + len[1] + 2 * len[2] + len[3];
+    size += 2 * len[0] + len[1] + 2 * len[2] + len[3];  // the diagonal's corners in both triangles
   });
 
   Buffer out(size);
   char* p = out.data();
   p = put(p, "solid ");
-  p = put(p, name);
+  p = put(p, solid);
   p = put(p, "\n");
   detail::for_each_face(grid, [&](const FaceRef& f) {
     std::uint64_t corners[4][3];
     face_corners(f, corners);
     std::string_view normal[3] = {kZero, kZero, kZero};
     normal[f.axis] = f.negative ? kMinus : kPlus;
+    const auto& order = detail::wound_order(f);
     for (const auto& tri : kTriangleCorners) {
       p = put(p, kFacet);
       p = put(p, normal[0]);
@@ -145,7 +151,7 @@ Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Poi
       p = put(p, normal[2]);
       p = put(p, kLoop);
       for (int v = 0; v < 3; ++v) {
-        const auto& c = corners[tri[v]];
+        const auto& c = corners[order[tri[v]]];
         p = put(p, kVertex);
         p = put(p, text[0].at(c[0]));
         *p++ = ' ';
@@ -158,7 +164,7 @@ Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Poi
     }
   });
   p = put(p, "endsolid ");
-  p = put(p, name);
+  p = put(p, solid);
   p = put(p, "\n");
   if (p != out.data() + out.size()) panic("export_stl: STL text size mismatch");
   return out;
