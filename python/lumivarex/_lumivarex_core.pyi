@@ -68,6 +68,11 @@ def py_sample(
     """The value of ``property`` of entry ``name`` at point ``at`` seen at length
     scale ``scale_m`` (metres). Raises KeyError."""
 
+def py_voxel_counts(bounds: Bounds, voxel_size: float) -> tuple[int, int, int]:
+    """Voxels per axis, ``(nx, ny, nz)``, of the grid every export builds over the
+    box: ceil((max - min) / voxel_size - 1e-6), at least 1. Not in ``__all__``.
+    Raises ValueError when ``voxel_size`` is not positive."""
+
 def py_data_sheet(name: str) -> Json:
     """The whole entry stored under exactly ``name``. Raises KeyError."""
 
