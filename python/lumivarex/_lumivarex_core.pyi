@@ -141,8 +141,9 @@ def py_export_vtk_legacy(
     properties: Sequence[str] | None = None,
     scale_m: float | None = None,
 ) -> str:
-    """Write an ASCII VTK structured-points volume; returns ``out_path``.
-    Raises RuntimeError."""
+    """Write an ASCII VTK structured-points volume, its points at the voxel
+    centres; returns ``out_path``. Raises RuntimeError, also when a property
+    cannot be sampled at any voxel (voxels that fail alone read 0.0)."""
 
 # surface exports
 def py_export_stl(
