@@ -175,8 +175,9 @@ def py_bake_fourier(
     grid_size: tuple[int, int, int],
     truncate_threshold: float = 0.01,
 ) -> FourierBake:
-    """Mean and truncated Fourier coefficients of a property over a box.
-    Raises ValueError."""
+    """Mean and truncated Fourier coefficients of a property over a box, one per
+    conjugate pair of frequencies. Raises ValueError, also when no grid point
+    can be sampled (points that fail alone count as 0.0)."""
 
 # backend probes
 def is_rust_backend() -> Literal[True]:
