@@ -31,11 +31,17 @@ def sampled_grid(n):
     return g
 
 
+def self_conjugate(index, n):
+    return index == 0 or (n % 2 == 0 and index == n // 2)
+
+
 def enumeration(n):
-    h = n // 2
+    """One member of each conjugate pair of non-zero frequencies of an n^3 grid."""
+    h, e = n // 2, (n - 1) // 2
     for fn in range(h + 1):
-        for fm in range(-h if fn else 0, h + 1):
-            for fl in range(-h if (fn, fm) != (0, 0) else 1, h + 1):
+        for fm in range(0 if self_conjugate(fn, n) else -e, h + 1):
+            both = self_conjugate(fn, n) and self_conjugate(fm, n)
+            for fl in range((1 if fn == fm == 0 else 0) if both else -e, h + 1):
                 yield fn, fm, fl
 
 
@@ -50,7 +56,8 @@ def numpy_direct(g, threshold=0.01):
     for fn, fm, fl in enumeration(nx):
         theta = ((k * fl) / nz + ((j * fm) / ny + (i * fn) / nx)) * -6.283185307179586
         f = np.sum(d * np.exp(1j * theta))
-        coeffs.append((fn, fm, fl, 2 * abs(f) / d.size, np.angle(f)))
+        terms = 1 if all(self_conjugate(v, nx) for v in (fn, fm, fl)) else 2
+        coeffs.append((fn, fm, fl, terms * abs(f) / d.size, np.angle(f)))
     largest = max(c[3] for c in coeffs)
     return base, [c for c in coeffs if c[3] >= threshold * largest]
 

@@ -47,7 +47,7 @@ def numpy_vtk(entry, name, path, lo, hi, vs, properties):
     flat = ids.ravel()
     with open(path, "w") as f:
         f.write(f"# vtk DataFile Version 3.0\nlumivarex {name}\nASCII\nDATASET STRUCTURED_POINTS\n"
-                f"DIMENSIONS {n[0]} {n[1]} {n[2]}\nORIGIN {lo[0]:g} {lo[1]:g} {lo[2]:g}\n"
+                f"DIMENSIONS {n[0]} {n[1]} {n[2]}\nORIGIN {' '.join(f'{0.5 * vs + v:g}' for v in lo)}\n"
                 f"SPACING {vs:g} {vs:g} {vs:g}\nPOINT_DATA {flat.size}\n"
                 "SCALARS phase_id int 1\nLOOKUP_TABLE default\n")
         np.savetxt(f, flat, fmt="%d")

@@ -25,7 +25,8 @@ def numpy_phase_grid(fractions, lo, hi, vs, scale_m=None):
     running = np.cumsum(np.array([float(fractions[k]) for k in names]))
     total = running[-1]
     cell = scale_m if scale_m is not None else vs
-    n = [max(1, int(np.ceil((hi[a] - lo[a]) / vs))) for a in range(3)]
+    # a millionth of a voxel beyond a whole number of voxels is rounding, not a voxel
+    n = [max(1, int(np.ceil((hi[a] - lo[a]) / vs - 1e-6))) for a in range(3)]
     idx = [np.floor(((np.arange(n[a]) + 0.5) * vs + lo[a]) / cell).astype(np.int64) for a in range(3)]
     hx = fnv_feed(np.full(n[0], FNV_OFFSET), idx[0])
     hxy = fnv_feed(hx[:, None], idx[1][None, :])

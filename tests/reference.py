@@ -51,9 +51,18 @@ def centres(lo: float, n: int, vs: float) -> list[float]:
     return [(i + 0.5) * vs + lo for i in range(n)]
 
 
+def voxel_count(low: float, high: float, vs: float) -> int:
+    """Voxels along one axis: a partial voxel counts unless it is within a
+    millionth of a voxel (a rounding error); at least one."""
+    q = (high - low) / vs - 1e-6
+    if not q > 0:
+        return 1
+    return math.ceil(q) if math.isfinite(q) else 2**64 - 1
+
+
 def grid_shape(lower, upper, vs: float) -> tuple[int, int, int]:
-    """Voxels per axis of the box: at least one."""
-    return tuple(max(1, math.ceil((upper[a] - lower[a]) / vs)) for a in range(3))
+    """Voxels per axis of the box."""
+    return tuple(voxel_count(lower[a], upper[a], vs) for a in range(3))
 
 
 def phase_grid(fractions: dict | None, lower, shape, vs: float, cell_size: float | None = None) -> np.ndarray:

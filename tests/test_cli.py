@@ -182,6 +182,17 @@ def test_oversized_box_is_refused_before_any_work(cli: Cli) -> None:
     assert not (cli.root / "out").exists()
 
 
+def test_box_counts_are_the_cores(cli: Cli) -> None:
+    # 0.07 / 0.01 is 7.000000000000001 in binary: seven voxels per axis, as the core builds
+    box = ["--box", "0", "0", "0", "0.07", "0.07", "0.07", "--voxel", "0.01"]
+    proc = cli.ok("export", "sdf", "carbon steel", "s.raw", *box, "--max-voxels", "343")
+    assert json.loads(proc.stdout)["voxels"] == 343
+    assert "(343 voxels, 7 x 7 x 7)" in proc.stderr
+    assert json.loads((cli.root / "s.json").read_text())["shape_xyz"] == [7, 7, 7]
+    assert_one_line_error(cli("export", "sdf", "carbon steel", "t.raw", *box, "--max-voxels", "342"), 1,
+                          "343 voxels (7 x 7 x 7)")
+
+
 def test_bad_point_sets_are_reported_in_one_line(cli: Cli) -> None:
     assert_one_line_error(cli("rmsd", "missing.json", "[[0, 0, 0]]"), 1, "cannot read 'missing.json'")
     assert_one_line_error(cli("rmsd", "[[0, 0]]", "[[0, 0, 0]]"), 1, "expected a JSON list of [x, y, z]")

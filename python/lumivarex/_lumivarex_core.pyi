@@ -69,6 +69,11 @@ def py_sample(
     """The value of ``property`` of entry ``name`` at point ``at`` seen at length
     scale ``scale_m`` (metres). Raises KeyError."""
 
+def py_voxel_counts(bounds: Bounds, voxel_size: float) -> tuple[int, int, int]:
+    """Voxels per axis, ``(nx, ny, nz)``, of the grid every export builds over the
+    box: ceil((max - min) / voxel_size - 1e-6), at least 1. Not in ``__all__``.
+    Raises ValueError when ``voxel_size`` is not positive."""
+
 def py_data_sheet(name: str) -> Json:
     """The whole entry stored under exactly ``name``. Raises KeyError."""
 
@@ -140,8 +145,9 @@ def py_export_vtk_legacy(
     properties: Sequence[str] | None = None,
     scale_m: float | None = None,
 ) -> str:
-    """Write an ASCII VTK structured-points volume; returns ``out_path``.
-    Raises RuntimeError."""
+    """Write an ASCII VTK structured-points volume, its points at the voxel
+    centres; returns ``out_path``. Raises RuntimeError, also when a property
+    cannot be sampled at any voxel (voxels that fail alone read 0.0)."""
 
 # surface exports
 def py_export_stl(
@@ -173,8 +179,9 @@ def py_bake_fourier(
     grid_size: tuple[int, int, int],
     truncate_threshold: float = 0.01,
 ) -> FourierBake:
-    """Mean and truncated Fourier coefficients of a property over a box.
-    Raises ValueError."""
+    """Mean and truncated Fourier coefficients of a property over a box, one per
+    conjugate pair of frequencies. Raises ValueError, also when no grid point
+    can be sampled (points that fail alone count as 0.0)."""
 
 # backend probes
 def is_rust_backend() -> Literal[True]:

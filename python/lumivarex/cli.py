@@ -218,21 +218,9 @@ def _bounds(args: argparse.Namespace) -> Bounds:
     return ((b[0], b[1], b[2]), (b[3], b[4], b[5]))
 
 
-def _voxel_counts(bounds: Bounds, voxel: float) -> tuple[int, int, int]:
-    """Voxels per axis, as the core sizes its grid: a partial voxel counts, an empty axis has one."""
-    counts = []
-    for low, high in zip(bounds[0], bounds[1]):
-        steps = (high - low) / voxel
-        n = 0
-        if steps > 0:
-            n = math.ceil(steps) if math.isfinite(steps) else 2**64 - 1
-        counts.append(max(n, 1))
-    return counts[0], counts[1], counts[2]
-
-
 def _check_box(args: argparse.Namespace) -> tuple[Bounds, int, str]:
     bounds = _bounds(args)
-    nx, ny, nz = _voxel_counts(bounds, args.voxel)
+    nx, ny, nz = core.py_voxel_counts(bounds, args.voxel)
     total = nx * ny * nz
     if total > args.max_voxels:
         raise CommandError(

@@ -40,7 +40,12 @@ class BackboneAtom(TypedDict):
 
 
 class FourierCoefficient(TypedDict):
-    """One retained coefficient of a Fourier bake; ``phase`` is in radians."""
+    """One retained coefficient of a Fourier bake; ``phase`` is in radians.
+
+    Sample (i, j, k) of an nx x ny x nz bake is ``base_value`` plus the sum over
+    the coefficients of ``amplitude * cos(2*pi*(n*i/nx + m*j/ny + l*k/nz) + phase)``,
+    exactly when none was truncated.
+    """
 
     n: int
     m: int

@@ -45,17 +45,22 @@ std::string value_line(std::optional<double> v) {
   return s;
 }
 
+// Appends the field of one property. When no voxel's sample succeeds the field
+// carries nothing but zeros: that is refused with the failure of voxel
+// (0, 0, 0)'s sample, the only message built.
 void append_property(std::string& out, const sample::XFastestGrid& g, const std::vector<std::int32_t>& ids,
                      const std::vector<std::uint64_t>& counts, const sample::ResolvedEntry& entry,
                      const std::string& property, const sample::Bounds& bounds, double voxel_size,
                      std::optional<double> scale_m) {
   const double scale = scale_m.value_or(voxel_size);
   const sample::PropertySampler field(entry, property, scale);
+  const auto refuse = [&] { field.raise_at(sample::voxel_centre(bounds, voxel_size, 0, 0, 0)); };
   out += "SCALARS ";
-  out += property;
+  out += single_line(property);
   out += " float 1\nLOOKUP_TABLE default\n";
 
   if (field.is_constant()) {
+    if (!field.constant()) refuse();
     append_repeated(out, value_line(field.constant()), ids.size());
     return;
   }
@@ -69,30 +74,43 @@ void append_property(std::string& out, const sample::XFastestGrid& g, const std:
     // order, and every voxel of the grid holds a picked phase.
     if (std::bit_cast<std::uint64_t>(field.cell_size()) == std::bit_cast<std::uint64_t>(scale)) {
       std::vector<std::string> by_id(g.phase_names.size());
+      bool any = false;
       std::size_t k = 0;
       for (std::size_t j = 0; j < g.phase_names.size(); ++j) {
-        if (k < pickable.size() && pickable[k] == g.phase_names[j])
+        if (k < pickable.size() && pickable[k] == g.phase_names[j]) {
+          any = any || (counts[j] > 0 && field.phase_value(k));
           by_id[j] = by_phase[k++];
-        else
+        } else {
           by_id[j] = value_line(0.0);  // never picked
+        }
       }
+      if (!any) refuse();
       append_by_table(out, ids, by_id, counts);
       return;
     }
     const double cell = field.cell_size();
+    bool any = false;
     for (std::uint64_t z = 0; z < g.nz; ++z)
       for (std::uint64_t y = 0; y < g.ny; ++y)
         for (std::uint64_t x = 0; x < g.nx; ++x) {
-          out += by_phase[field.fractions().pick(sample::voxel_centre(bounds, voxel_size, x, y, z), cell)];
+          const std::size_t phase =
+              field.fractions().pick(sample::voxel_centre(bounds, voxel_size, x, y, z), cell);
+          any = any || field.phase_value(phase);
+          out += by_phase[phase];
         }
+    if (!any) refuse();
     return;
   }
+  bool any = false;
   for (std::uint64_t z = 0; z < g.nz; ++z)
     for (std::uint64_t y = 0; y < g.ny; ++y)
       for (std::uint64_t x = 0; x < g.nx; ++x) {
-        append_fixed(out, field.at(sample::voxel_centre(bounds, voxel_size, x, y, z)).value_or(0.0), 6);
+        const std::optional<double> v = field.at(sample::voxel_centre(bounds, voxel_size, x, y, z));
+        any = any || v;
+        append_fixed(out, v.value_or(0.0), 6);
         out += '\n';
       }
+  if (!any) refuse();
 }
 
 }  // namespace
@@ -120,17 +138,18 @@ std::string vtk_legacy_text(std::string_view name, const sample::Bounds& bounds,
   // The phase block exactly, and a typical twelve-byte line per property value.
   out.reserve(512 + name.size() + id_bytes + properties.size() * (64 + ids.size() * 12));
   out += "# vtk DataFile Version 3.0\nlumivarex ";
-  out += name;
+  out += single_line(name);
   out += "\nASCII\nDATASET STRUCTURED_POINTS\nDIMENSIONS ";
   append_uint(out, g.nx);
   out += ' ';
   append_uint(out, g.ny);
   out += ' ';
   append_uint(out, g.nz);
+  // The points of structured points are the voxel centres.
   out += "\nORIGIN ";
   for (int a = 0; a < 3; ++a) {
     if (a) out += ' ';
-    append_shortest_plain(out, bounds[0][a]);
+    append_shortest_plain(out, sample::voxel_centre_1d(0, bounds[0][a], voxel_size));
   }
   out += "\nSPACING ";
   for (int a = 0; a < 3; ++a) {

@@ -14,7 +14,8 @@ namespace lvx::exporter {
 
 // The whole text of the VTK file: header, the phase_id field and one float
 // field per property (values sampled at voxel centres, 0 where sampling
-// fails). Throws OpError / Panic like export_vtk_legacy, writes nothing.
+// fails). A property that no voxel could sample throws the failure of voxel
+// (0, 0, 0). Throws OpError / Panic like export_vtk_legacy, writes nothing.
 std::string vtk_legacy_text(std::string_view name, const sample::Bounds& bounds, double voxel_size,
                             const std::vector<std::string>& properties, std::optional<double> scale_m);
 

@@ -33,33 +33,73 @@ double min_skip_nan(double a, double b) noexcept {
   return b < a ? b : a;
 }
 
-// The frequencies in enumeration order, addressed by position: n = m = 0
-// with l = 1..hz, then n = 0 with m = 1..hy and l = -hz..hz, then n = 1..hx
-// with m = -hy..hy and l = -hz..hz.
+// Frequency indices along one axis of s grid points: -e..h with h = s / 2 and
+// e = (s - 1) / 2, one of each residue modulo s. An index is self-conjugate
+// (its own negative modulo s) when it is 0, or h when s is even.
+struct Axis {
+  std::uint64_t s;
+
+  std::int64_t h() const noexcept { return static_cast<std::int64_t>(s / 2); }
+  std::int64_t e() const noexcept { return static_cast<std::int64_t>((s - 1) / 2); }
+  bool self_conjugate(std::int64_t i) const noexcept { return i == 0 || (s % 2 == 0 && i == h()); }
+
+  // Positions of a block over the indices 0..h in which each self-conjugate
+  // index is followed by `half` positions and every other one by `full`.
+  std::uint64_t half_block(std::uint64_t half, std::uint64_t full) const noexcept {
+    return (s % 2 == 0 ? 2 : 1) * half + static_cast<std::uint64_t>(e()) * full;
+  }
+  // The index at position c of such a block; c becomes the position within
+  // what follows the index.
+  std::int64_t in_half_block(std::uint64_t& c, std::uint64_t half, std::uint64_t full) const noexcept {
+    if (c < half) return 0;
+    c -= half;
+    const std::uint64_t middle = static_cast<std::uint64_t>(e()) * full;
+    if (c < middle) {
+      const auto i = static_cast<std::int64_t>(c / full) + 1;
+      c %= full;
+      return i;
+    }
+    c -= middle;
+    return h();
+  }
+  // The index at position c of a block over -e..h, each index followed by
+  // `full` positions; c becomes the position within those.
+  std::int64_t in_full_block(std::uint64_t& c, std::uint64_t full) const noexcept {
+    const auto i = static_cast<std::int64_t>(c / full) - e();
+    c %= full;
+    return i;
+  }
+};
+
+// The frequencies in enumeration order, addressed by position: n over 0..hx;
+// m over 0..hy when n is self-conjugate, else over -ey..hy; l over 0..hz when
+// n and m both are, else over -ez..hz; the zero frequency left out. That is
+// one member of every conjugate pair ±(n, m, l) of the spectrum, so the terms
+// of the enumeration rebuild the field.
 struct Frequencies {
-  std::int64_t hx, hy, hz;
-  std::uint64_t count() const noexcept {
-    const auto wy = static_cast<std::uint64_t>(2 * hy + 1), wz = static_cast<std::uint64_t>(2 * hz + 1);
-    return static_cast<std::uint64_t>(hz) + static_cast<std::uint64_t>(hy) * wz +
-           static_cast<std::uint64_t>(hx) * wy * wz;
-  }
+  Axis x, y, z;
+
+  std::uint64_t count() const noexcept { return x.half_block(yz_half(), yz_full()) - 1; }
   void at(std::uint64_t c, std::int64_t& n, std::int64_t& m, std::int64_t& l) const noexcept {
-    const auto wy = static_cast<std::uint64_t>(2 * hy + 1), wz = static_cast<std::uint64_t>(2 * hz + 1);
-    if (c < static_cast<std::uint64_t>(hz)) {
-      n = 0, m = 0, l = static_cast<std::int64_t>(c) + 1;
+    ++c;  // position 0 is the zero frequency
+    n = x.in_half_block(c, yz_half(), yz_full());
+    if (!x.self_conjugate(n)) {
+      m = y.in_full_block(c, z.s);
+      l = z.in_full_block(c, 1);
       return;
     }
-    c -= static_cast<std::uint64_t>(hz);
-    if (c < static_cast<std::uint64_t>(hy) * wz) {
-      n = 0, m = static_cast<std::int64_t>(c / wz) + 1, l = static_cast<std::int64_t>(c % wz) - hz;
-      return;
-    }
-    c -= static_cast<std::uint64_t>(hy) * wz;
-    n = static_cast<std::int64_t>(c / (wy * wz)) + 1;
-    const std::uint64_t rest = c % (wy * wz);
-    m = static_cast<std::int64_t>(rest / wz) - hy;
-    l = static_cast<std::int64_t>(rest % wz) - hz;
+    m = y.in_half_block(c, z_half(), z.s);
+    l = y.self_conjugate(m) ? static_cast<std::int64_t>(c) : z.in_full_block(c, 1);
   }
+  // Whether (n, m, l) is its own conjugate, whose term stands for itself alone.
+  bool self_conjugate(std::int64_t n, std::int64_t m, std::int64_t l) const noexcept {
+    return x.self_conjugate(n) && y.self_conjugate(m) && z.self_conjugate(l);
+  }
+
+ private:
+  std::uint64_t z_half() const noexcept { return static_cast<std::uint64_t>(z.h()) + 1; }
+  std::uint64_t yz_half() const noexcept { return y.half_block(z_half(), z.s); }
+  std::uint64_t yz_full() const noexcept { return y.s * z.s; }
 };
 
 // cos and sin of θ, remembered by θ's bits. The fractions of a regular grid
@@ -102,12 +142,13 @@ class Transform {
       : g_(grid),
         size_(size),
         freq_(freq),
+        points_(static_cast<double>(size[0] * size[1] * size[2])),
         tx_(size[0]),
         ty_(size[1]),
         tz_(size[2]),
         cache_(size[0] * size[1] * size[2]) {}
 
-  void coefficient(std::uint64_t c, double& re_out, double& im_out) {
+  void coefficient(std::uint64_t c, FourierCoefficient& out) {
     std::int64_t n, m, l;
     freq_.at(c, n, m, l);
     fill(tx_, size_[0], n, last_n_);
@@ -142,8 +183,14 @@ class Transform {
         }
       }
     }
-    re_out = re;
-    im_out = im;
+    // A conjugate pair's two terms are equal: this one stands for both,
+    // unless the frequency is its own conjugate.
+    const double terms = freq_.self_conjugate(n, m, l) ? 1.0 : 2.0;
+    out.amplitude = terms * std::sqrt(re * re + im * im) / points_;
+    out.phase = std::atan2(im, re);
+    out.n = static_cast<std::int32_t>(n);
+    out.m = static_cast<std::int32_t>(m);
+    out.l = static_cast<std::int32_t>(l);
   }
 
  private:
@@ -159,17 +206,18 @@ class Transform {
   const std::vector<double>& g_;
   GridSize size_;
   Frequencies freq_;
+  double points_;  // N
   std::vector<double> tx_, ty_, tz_;
   // No frequency is this small: the tables start empty.
   std::int64_t last_n_ = kNoFreq, last_m_ = kNoFreq, last_l_ = kNoFreq;
   SinCosCache cache_;
 };
 
-// Computes every coefficient's (re, im) into out[2c], out[2c + 1], spread
-// over one worker per processor while the calling thread waits.
+// Fills out[c] for every coefficient, spread over one worker per processor
+// while the calling thread waits.
 void transform_all(const std::vector<double>& grid, const GridSize& size, const Frequencies& freq,
-                   std::vector<double>& out) {
-  const std::uint64_t count = freq.count();
+                   std::vector<FourierCoefficient>& out) {
+  const std::uint64_t count = out.size();
   if (count == 0) return;
   const std::uint64_t points = size[0] * size[1] * size[2];
   // Coefficients per claim: enough work per claim to amortise the counter.
@@ -184,9 +232,66 @@ void transform_all(const std::vector<double>& grid, const GridSize& size, const 
   for (unsigned w = 0; w < workers; ++w) state.emplace_back(grid, size, freq);
   parallel_chunks_indexed(workers, count, chunk,
                           [&](unsigned w, std::uint64_t begin, std::uint64_t end) noexcept {
-                            for (std::uint64_t c = begin; c < end; ++c)
-                              state[w].coefficient(c, out[2 * c], out[2 * c + 1]);
+                            for (std::uint64_t c = begin; c < end; ++c) state[w].coefficient(c, out[c]);
                           });
+}
+
+// The bake of a validated grid. Throws bad_alloc when one of its buffers
+// cannot be allocated.
+FourierFieldConfig bake(std::string_view entry_name, std::string_view property, const Box& bounds,
+                        const GridSize& grid_size, double truncate_threshold, const Frequencies& freq) {
+  const std::uint64_t nx = grid_size[0], ny = grid_size[1], nz = grid_size[2];
+  const std::uint64_t total = nx * ny * nz;
+  std::vector<double> grid(static_cast<std::size_t>(total), 0.0);
+  std::vector<FourierCoefficient> coeffs(static_cast<std::size_t>(freq.count()));
+
+  FourierFieldConfig out;
+  out.property_name = std::string(property);
+  std::array<double, 3> cell{};
+  for (std::size_t a = 0; a < 3; ++a) {
+    const double d = bounds[1][a] - bounds[0][a];
+    out.domain_size_m[a] = d > kMinExtent ? d : kMinExtent;  // an inverted axis or NaN gets the floor
+    cell[a] = out.domain_size_m[a] / static_cast<double>(grid_size[a]);
+  }
+  const double scale = min_skip_nan(min_skip_nan(cell[0], cell[1]), cell[2]);
+  std::array<std::vector<double>, 3> coord;
+  for (std::size_t a = 0; a < 3; ++a) {
+    coord[a].resize(grid_size[a]);
+    for (std::uint64_t idx = 0; idx < grid_size[a]; ++idx)
+      coord[a][idx] = (static_cast<double>(idx) + 0.5) * cell[a] + bounds[0][a];
+  }
+
+  // Sampling: one resolution of the entry and its model for the whole grid.
+  // A sample that fails counts as 0.0; when every one fails the bake would
+  // describe nothing, and the failure at grid point (0, 0, 0) is reported.
+  const sample::PropertySampler sampler(sample::ResolvedEntry::resolve(entry_name), property, scale);
+  double sum = 0.0;
+  bool any = false;
+  std::size_t at = 0;
+  for (std::uint64_t i = 0; i < nx; ++i)
+    for (std::uint64_t j = 0; j < ny; ++j)
+      for (std::uint64_t k = 0; k < nz; ++k, ++at) {
+        const std::optional<double> v = sampler.at({coord[0][i], coord[1][j], coord[2][k]});
+        any = any || v;
+        grid[at] = v.value_or(0.0);
+        sum += grid[at];
+      }
+  if (!any) sampler.raise_at({coord[0][0], coord[1][0], coord[2][0]});
+  out.base_value = sum / static_cast<double>(total);
+  for (double& v : grid) v -= out.base_value;
+
+  transform_all(grid, grid_size, freq, coeffs);
+
+  double largest = 0.0;
+  for (const FourierCoefficient& fc : coeffs)
+    if (fc.amplitude > largest) largest = fc.amplitude;  // a NaN never replaces it
+  double cutoff = largest > 0.0 ? truncate_threshold * largest : 0.0;
+  // 0 · ∞ (threshold 0 with an infinite amplitude) keeps everything, as a
+  // threshold of 0 does for every finite spectrum.
+  if (std::isnan(cutoff)) cutoff = 0.0;
+  std::erase_if(coeffs, [cutoff](const FourierCoefficient& fc) { return !(fc.amplitude >= cutoff); });
+  out.coefficients = std::move(coeffs);
+  return out;
 }
 
 }  // namespace
@@ -205,79 +310,16 @@ FourierFieldConfig bake_fourier(std::string_view entry_name, std::string_view pr
   if (!cells) too_large();
   const std::uint64_t total = *cells;
   if (nx / 2 > kMaxHalf || ny / 2 > kMaxHalf || nz / 2 > kMaxHalf) too_large();
+  const Frequencies freq{{nx}, {ny}, {nz}};
+  const std::uint64_t count = freq.count();  // below `total`
+  // The sample grid and the coefficient list are the bake's large buffers.
+  if (!fits_in_memory(total * sizeof(double) + count * sizeof(FourierCoefficient), 1)) too_large();
 
-  std::vector<double> grid;
   try {
-    grid.assign(*cells, 0.0);
+    return bake(entry_name, property, bounds, grid_size, truncate_threshold, freq);
   } catch (const std::bad_alloc&) {
-    too_large();
+    too_large();  // every allocation of the bake is sized by the grid
   }
-
-  FourierFieldConfig out;
-  out.property_name = std::string(property);
-  std::array<double, 3> cell{};
-  for (std::size_t a = 0; a < 3; ++a) {
-    const double d = bounds[1][a] - bounds[0][a];
-    out.domain_size_m[a] = d > kMinExtent ? d : kMinExtent;  // an inverted axis or NaN gets the floor
-    cell[a] = out.domain_size_m[a] / static_cast<double>(grid_size[a]);
-  }
-  const double scale = min_skip_nan(min_skip_nan(cell[0], cell[1]), cell[2]);
-
-  // Sampling: one resolution of the entry and its model for the whole grid.
-  // A missing entry or property samples as 0.0.
-  std::optional<sample::PropertySampler> sampler;
-  try {
-    sampler.emplace(sample::ResolvedEntry::resolve(entry_name), property, scale);
-  } catch (const OpError&) {
-  }
-  std::array<std::vector<double>, 3> coord;
-  for (std::size_t a = 0; a < 3; ++a) {
-    coord[a].resize(grid_size[a]);
-    for (std::uint64_t idx = 0; idx < grid_size[a]; ++idx)
-      coord[a][idx] = (static_cast<double>(idx) + 0.5) * cell[a] + bounds[0][a];
-  }
-  double sum = 0.0;
-  if (sampler) {
-    std::size_t at = 0;
-    for (std::uint64_t i = 0; i < nx; ++i)
-      for (std::uint64_t j = 0; j < ny; ++j)
-        for (std::uint64_t k = 0; k < nz; ++k, ++at) {
-          const double v = sampler->at({coord[0][i], coord[1][j], coord[2][k]}).value_or(0.0);
-          grid[at] = v;
-          sum += v;
-        }
-  }
-  out.base_value = sum / static_cast<double>(total);
-  for (double& v : grid) v -= out.base_value;
-
-  const Frequencies freq{static_cast<std::int64_t>(nx / 2), static_cast<std::int64_t>(ny / 2),
-                         static_cast<std::int64_t>(nz / 2)};
-  const std::uint64_t count = freq.count();
-  std::vector<double> spectrum(static_cast<std::size_t>(count) * 2);
-  transform_all(grid, grid_size, freq, spectrum);
-
-  const double n_points = static_cast<double>(total);
-  std::vector<FourierCoefficient> coeffs(static_cast<std::size_t>(count));
-  double largest = 0.0;
-  for (std::uint64_t c = 0; c < count; ++c) {
-    const double re = spectrum[2 * c], im = spectrum[2 * c + 1];
-    FourierCoefficient& fc = coeffs[c];
-    fc.amplitude = 2.0 * std::sqrt(re * re + im * im) / n_points;
-    fc.phase = std::atan2(im, re);
-    std::int64_t n, m, l;
-    freq.at(c, n, m, l);
-    fc.n = static_cast<std::int32_t>(n);
-    fc.m = static_cast<std::int32_t>(m);
-    fc.l = static_cast<std::int32_t>(l);
-    if (fc.amplitude > largest) largest = fc.amplitude;  // a NaN never replaces it
-  }
-  double cutoff = largest > 0.0 ? truncate_threshold * largest : 0.0;
-  // 0 · ∞ (threshold 0 with an infinite amplitude) keeps everything, as a
-  // threshold of 0 does for every finite spectrum.
-  if (std::isnan(cutoff)) cutoff = 0.0;
-  std::erase_if(coeffs, [cutoff](const FourierCoefficient& fc) { return !(fc.amplitude >= cutoff); });
-  out.coefficients = std::move(coeffs);
-  return out;
 }
 
 }  // namespace lvx::fourier_bake

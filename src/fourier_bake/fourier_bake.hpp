@@ -12,7 +12,7 @@
 namespace lvx::fourier_bake {
 
 struct FourierCoefficient {
-  double amplitude = 0.0;  // 2·|F| / N
+  double amplitude = 0.0;  // 2·|F| / N; |F| / N for a self-conjugate (n, m, l)
   double phase = 0.0;      // arg F, radians
   std::int32_t n = 0, m = 0, l = 0;
 };
@@ -29,7 +29,8 @@ using Box = std::array<std::array<double, 3>, 2>;  // min corner, max corner
 using GridSize = std::array<std::uint64_t, 3>;
 
 // Throws OpError for invalid arguments and for grids too large to index or
-// allocate ("grid_size is too large"). Sampling failures count as 0.0.
+// allocate ("grid_size is too large"). A failed sample counts as 0.0; when
+// every sample fails, the failure at grid point (0, 0, 0) is thrown.
 FourierFieldConfig bake_fourier(std::string_view entry_name, std::string_view property, const Box& bounds,
                                 const GridSize& grid_size, double truncate_threshold);
 

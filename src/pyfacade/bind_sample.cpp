@@ -1,6 +1,7 @@
-// Point sampling: py_sample.
+// Point sampling and the size of the voxel grid: py_sample, py_voxel_counts.
 #include "pyfacade/functions.hpp"
 #include "sample/sample.hpp"
+#include "sample/voxel.hpp"
 
 namespace lvx::py {
 
@@ -23,6 +24,30 @@ PyObject* py_sample(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     if (name.empty()) panic("py_sample: name must be non-empty");
     if (property.empty()) panic("py_sample: property must be non-empty");
     return new_float(sample::sample(name, property, at, scale_m)).release();
+  });
+}
+
+const char DOC_py_voxel_counts[] =
+    "py_voxel_counts(bounds, voxel_size)\n--\n\n"
+    "Voxels per axis, (nx, ny, nz), of the grid every export builds over the box.";
+
+PyObject* py_voxel_counts(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+  return call(PyExc_ValueError, [&]() -> PyObject* {
+    static const Signature sig{"py_voxel_counts", {"bounds", "voxel_size"}, 2};
+    Bound<2> a;
+    bind(sig, args, nargs, kw, a);
+    const Bounds bounds = to_bounds(a[0], "bounds");
+    const double voxel_size = to_f64(a[1], "voxel_size");
+    if (!(voxel_size > 0.0)) fail("voxel_counts: voxel_size must be positive");
+    Ref counts(PyTuple_New(3));
+    if (!counts) return nullptr;
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+      PyObject* n =
+          PyLong_FromUnsignedLongLong(sample::axis_count(bounds[0][axis], bounds[1][axis], voxel_size));
+      if (!n) return nullptr;
+      PyTuple_SET_ITEM(counts.get(), static_cast<Py_ssize_t>(axis), n);
+    }
+    return counts.release();
   });
 }
 

@@ -21,6 +21,7 @@ LVX_DECLARE_FAST(py_data_sheet);
 LVX_DECLARE_NOARGS(py_list_tiers);
 // sampling (bind_sample.cpp)
 LVX_DECLARE_FAST(py_sample);
+LVX_DECLARE_FAST(py_voxel_counts);  // helper, not in __all__
 // volume exports (bind_volume.cpp)
 LVX_DECLARE_FAST(py_export_sdf_raw);
 LVX_DECLARE_FAST(py_export_vtk_legacy);

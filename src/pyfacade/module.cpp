@@ -55,6 +55,7 @@ PyMethodDef kFunctions[] = {
 // Helpers for the package's own Python layer (the command line, checks):
 // module attributes, but not part of __all__.
 PyMethodDef kHelperFunctions[] = {
+    LVX_FAST(py_voxel_counts),
     {nullptr, nullptr, 0, nullptr},
 };
 

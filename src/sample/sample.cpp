@@ -315,4 +315,9 @@ std::optional<double> PropertySampler::at(const Point& p) const noexcept {
   return entry_.try_sample(property_, p, scale_);
 }
 
+void PropertySampler::raise_at(const Point& p) const {
+  (void)entry_.sample(property_, p, scale_);
+  panic("sample: a sample that failed succeeded when repeated");
+}
+
 }  // namespace lvx::sample

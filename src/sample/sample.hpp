@@ -175,6 +175,9 @@ class PropertySampler {
   PropertySampler(const ResolvedEntry& entry, std::string_view property, double scale_m);
 
   std::optional<double> at(const Point& p) const noexcept;
+  // Throws the OpError that sampling at p gives, for a caller that found at(p)
+  // empty and needs the message after all (at() never builds one).
+  [[noreturn]] void raise_at(const Point& p) const;
 
   // The same value at every point.
   bool is_constant() const noexcept { return kind_ == Kind::constant; }

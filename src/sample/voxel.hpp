@@ -43,8 +43,9 @@ inline std::array<double, 3> voxel_centre(const Bounds& bounds, double voxel_siz
           voxel_centre_1d(k, bounds[0][2], voxel_size)};
 }
 
-// Voxel count along one axis: ceil((max - min) / voxel_size), saturated to
-// uint64, at least 1.
+// Voxel count along one axis: ceil((max - min) / voxel_size - 1e-6), so a
+// partial voxel counts unless it is a rounding error; saturated to uint64, at
+// least 1.
 std::uint64_t axis_count(double min, double max, double voxel_size) noexcept;
 
 // Builds the grid. Panics when voxel_size is not > 0 (NaN included); throws
