@@ -4,6 +4,9 @@ from __future__ import annotations
 
 import json
 import os
+import socket
+import subprocess
+import sys
 
 
 def present(pkg, names):
@@ -103,3 +106,41 @@ def test_many_files_in_one_tier_all_load(make_package):
     pkg = make_package(files)
     assert pkg.eval("sum(core.py_data_sheet(f'm{i:05d}')['i'] for i in range(3000))") == sum(range(3000))
     assert pkg.eval("core.py_get('s2999')['i']") == 2999
+
+
+
+_FIND = """
+import json, sys
+import lumivarex._lumivarex_core as core
+found = []
+for name in sys.argv[1:]:
+    try:
+        core.py_data_sheet(name)
+        found.append(name)
+    except KeyError:
+        pass
+print(json.dumps(found))
+"""
+
+
+def test_only_regular_files_load(make_package, monkeypatch):
+    """A FIFO, a device or a socket under a datasheet's name is skipped: the
+    import neither waits for a writer nor reads an endless device, and says
+    nothing about it."""
+    pkg = make_package({"atom/ok.json": {"kind": "regular"}})
+    atom = pkg.data / "atom"
+    os.mkfifo(atom / "fifo.json")
+    os.symlink("/dev/zero", atom / "zero.json")
+    os.symlink("/dev/null", atom / "null.json")
+    os.symlink(atom / "fifo.json", atom / "fifolink.json")
+    os.symlink(atom / "ok.json", atom / "oklink.json")
+    monkeypatch.chdir(atom)  # a socket's path must be short
+    with socket.socket(socket.AF_UNIX) as server:
+        server.bind("sock.json")
+        server.listen()
+        proc = subprocess.run([sys.executable, "-c", _FIND, "ok", "oklink", "fifo", "zero", "null",
+                               "fifolink", "sock"],
+                              env=pkg.env(), cwd=pkg.root, capture_output=True, text=True, timeout=60)
+    assert proc.returncode == 0, proc.stderr
+    assert json.loads(proc.stdout) == ["ok", "oklink"]
+    assert proc.stderr == ""

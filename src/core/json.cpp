@@ -158,18 +158,6 @@ Json parse_json(std::string_view text) {
   }
 }
 
-std::optional<Json> try_parse_json(std::string_view text) noexcept {
-  if (has_bom(text) || scan(text)) return std::nullopt;
-  try {
-    Json v = Json::parse(text, nullptr, /*allow_exceptions=*/false);
-    if (v.is_discarded()) return std::nullopt;
-    return v;
-  } catch (...) {
-    // Number overflow is reported as an exception even when exceptions are off.
-    return std::nullopt;
-  }
-}
-
 std::string write_json_pretty(const Json& v) {
   return v.dump(2, ' ', false, Json::error_handler_t::strict);
 }

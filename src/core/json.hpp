@@ -19,9 +19,6 @@ inline constexpr int kMaxJsonDepth = 128;
 // Throws OpError with a message that names the line and column.
 Json parse_json(std::string_view text);
 
-// Same rules; returns nullopt instead of throwing (used by the bulk loader).
-std::optional<Json> try_parse_json(std::string_view text) noexcept;
-
 // Any JSON number as a double; nullopt for every other type.
 inline std::optional<double> as_number(const Json& v) noexcept {
   switch (v.type()) {

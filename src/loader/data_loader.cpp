@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include "core/error.hpp"
@@ -192,35 +193,58 @@ std::optional<std::string_view> extension_of(std::string_view name) {
   return name.substr(dot + 1);
 }
 
-void list_tier(std::size_t tier, const std::string& dir, std::vector<PendingFile>& out) {
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) return;  // missing, not a folder, or unreadable
-  while (const dirent* ent = ::readdir(d)) {
-    const std::string_view name(ent->d_name);
-    if (name == "." || name == "..") continue;
-    const auto ext = extension_of(name);
-    if (!ext || *ext != "json") continue;
-    const std::string_view stem = name.substr(0, name.size() - 5);
-    if (!is_valid_utf8(stem)) continue;
-    out.push_back({tier, std::string(stem), dir + "/" + std::string(name)});
-  }
-  ::closedir(d);
+std::string errno_text(int err) {
+  return std::string("cannot be read: ") + std::strerror(err);
 }
 
-std::optional<std::string> read_whole(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string text;
+// What a status call found where a regular file was expected.
+std::string not_regular(mode_t mode) {
+  const char* kind = S_ISDIR(mode)    ? "a folder"
+                     : S_ISFIFO(mode) ? "a FIFO"
+                     : S_ISCHR(mode)  ? "a character device"
+                     : S_ISBLK(mode)  ? "a block device"
+                     : S_ISSOCK(mode) ? "a socket"
+                                      : "of an unknown kind";
+  return std::string("not a regular file (") + kind + ")";
+}
+
+// The whole text of a regular file (links followed), or nullopt with `why`
+// set. A FIFO, a device or a socket is refused before it is opened; the open
+// cannot block (O_NONBLOCK) and fstat checks again what was opened, so a
+// swap between the two calls cannot make the load hang on a FIFO or read an
+// endless device.
+std::optional<std::string> read_regular(const std::string& path, std::string& why) {
   struct stat st;
-  if (::fstat(fd, &st) == 0 && st.st_size > 0) text.reserve(static_cast<std::size_t>(st.st_size));
+  if (::stat(path.c_str(), &st) != 0) {
+    why = errno_text(errno);
+    return std::nullopt;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    why = not_regular(st.st_mode);
+    return std::nullopt;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    why = errno_text(errno);
+    return std::nullopt;
+  }
+  const bool opened_stat = ::fstat(fd, &st) == 0;
+  if (!opened_stat || !S_ISREG(st.st_mode)) {
+    why = opened_stat ? not_regular(st.st_mode) : errno_text(errno);
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::string text;
+  if (st.st_size > 0) text.reserve(static_cast<std::size_t>(st.st_size));
   char buf[16384];
   for (;;) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
+      why = errno_text(errno);
       ::close(fd);
-      return std::nullopt;  // a folder named *.json lands here (EISDIR)
+      return std::nullopt;
     }
     text.append(buf, static_cast<std::size_t>(n));
   }
@@ -228,16 +252,48 @@ std::optional<std::string> read_whole(const std::string& path) {
   return text;
 }
 
+void list_tier(std::size_t tier, const std::string& dir, std::vector<PendingFile>& out) {
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;  // missing, not a folder, or unreadable
+  while (const dirent* ent = ::readdir(d)) {
+    const std::string_view name(ent->d_name);
+    if (name == "." || name == "..") continue;
+    if (file_name_fault(name)) continue;
+    const std::string_view stem = name.substr(0, name.size() - 5);
+    out.push_back({tier, std::string(stem), dir + "/" + std::string(name)});
+  }
+  ::closedir(d);
+}
+
 std::optional<LoadedFile> load_one(const PendingFile& f) {
-  auto text = read_whole(f.path);
-  if (!text) return std::nullopt;
-  auto value = try_parse_json(*text);  // also rejects any invalid UTF-8
+  std::string why;
+  auto value = read_datasheet(f.path, why);
   if (!value) return std::nullopt;
   EntryNames names = EntryNames::of(f.stem, *value);
   return LoadedFile{std::make_shared<const Json>(std::move(*value)), std::move(names)};
 }
 
 }  // namespace
+
+std::optional<std::string> file_name_fault(std::string_view name) {
+  const auto ext = extension_of(name);
+  if (!ext || *ext != "json")
+    return std::string(name == ".json" ? "file name has no stem before '.json'"
+                                       : "file name does not end in '.json'");
+  if (!is_valid_utf8(name.substr(0, name.size() - 5))) return std::string("file name is not valid UTF-8");
+  return std::nullopt;
+}
+
+std::optional<Json> read_datasheet(const std::string& path, std::string& why) {
+  auto text = read_regular(path, why);
+  if (!text) return std::nullopt;
+  try {
+    return parse_json(*text);  // also rejects any invalid UTF-8
+  } catch (const OpError& e) {
+    why = std::string("not valid JSON: ") + e.what();
+    return std::nullopt;
+  }
+}
 
 void load_all_tiers(const std::string& root) {
   struct stat st;

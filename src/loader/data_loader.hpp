@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
@@ -101,6 +102,16 @@ class Registry {
 
 // The process-wide registry, created (with twelve empty tiers) on first use.
 Registry& DATA();
+
+// Why the load passes over a file of this name in a tier folder (the
+// extension is not exactly "json", or the stem is not UTF-8); nullopt when
+// the name is taken, its stem becoming the entry's key.
+std::optional<std::string> file_name_fault(std::string_view name);
+
+// Reads one datasheet file as the load does: a regular file (links followed)
+// holding exactly one JSON document. Returns the document, or nullopt with
+// `why` set to the reason the load skips the file.
+std::optional<Json> read_datasheet(const std::string& path, std::string& why);
 
 // Fills DATA from root/<tier>/<name>.json. Throws OpError when root is
 // missing (a path holding a NUL included) or not a folder; unreadable or
