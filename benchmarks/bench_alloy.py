@@ -1,7 +1,7 @@
 """py_optimize_alloy against a plain-Python implementation of the same draw,
 estimate, scoring and ranking.
 
-Run: PYTHONPATH=python python3 benchmarks/bench_alloy.py [n_candidates]
+Run: python3 benchmarks/bench_alloy.py [n_candidates]
 """
 
 from __future__ import annotations

@@ -1,7 +1,7 @@
 """py_bake_fourier against a numpy direct DFT of the same grid and enumeration,
 and against numpy.fft.fftn for scale.
 
-Run: PYTHONPATH=python python3 benchmarks/bench_fourier.py [sizes...]
+Run: python3 benchmarks/bench_fourier.py [sizes...]
 """
 
 from __future__ import annotations

@@ -9,7 +9,7 @@ both sides are checked to be identical before anything is reported. Files go
 to a tmpfs folder when there is one, so that disk write-back does not blur
 the timings.
 
-    PYTHONPATH=python python3 benchmarks/bench_mesh.py [--n 150] [--repeat 3] [--dir DIR]
+    python3 benchmarks/bench_mesh.py [--n 150] [--repeat 3] [--dir DIR]
 """
 
 from __future__ import annotations

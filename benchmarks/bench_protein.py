@@ -1,6 +1,6 @@
 """Protein geometry against its usual Python peers, on the same work in one run.
 
-    PYTHONPATH=python python3 benchmarks/bench_protein.py
+    python3 benchmarks/bench_protein.py
 
 Kabsch RMSD on 10, 1,000 and 1,000,000 points, every contender starting from
 Python lists of lists (conversion included): the native core, a numpy Kabsch

@@ -7,7 +7,7 @@ then in one run reports:
   * py_get by exact key, by key in another case, by alias and a miss, versus the
     same six-pass lookup written in plain Python over the loaded dicts.
 
-    PYTHONPATH=python python3 benchmarks/bench_registry.py [--files 20000]
+    python3 benchmarks/bench_registry.py [--files 20000]
 """
 
 from __future__ import annotations

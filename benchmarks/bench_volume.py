@@ -1,6 +1,6 @@
 """Volume exports against numpy: a two-phase box, raw float32 + sidecar and ASCII VTK.
 
-    PYTHONPATH=python python3 benchmarks/bench_volume.py [--n 200] [--repeat 3]
+    python3 benchmarks/bench_volume.py [--n 200] [--repeat 3]
 
 Both sides build the same phase map (24-byte FNV-1a cell pick) and write the
 same bytes; the outputs are compared before the figures are printed.

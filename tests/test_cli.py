@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import json
+import os
 import shutil
 import struct
 import subprocess
@@ -208,6 +209,86 @@ def test_unwritable_output_folder_is_one_line(cli: Cli) -> None:
     (cli.root / "blocker").write_text("a file, not a folder")
     proc = cli("export", "stl", "carbon steel", "blocker/sub/a.stl", *BOX, "--voxel", "0.001")
     assert_one_line_error(proc, 1, "cannot create the folder for 'blocker/sub/a.stl'")
+
+
+# ------------------------------------------------------------------ hostile surroundings
+
+
+def run_main(cli: Cli, prelude: str, *args: str, **popen: Any) -> subprocess.CompletedProcess[str]:
+    """Runs the command line after prelude, in a subprocess of the throw-away package."""
+    code = f"{prelude}\nimport sys\nfrom lumivarex.cli import main\nsys.exit(main(sys.argv[1:]))"
+    popen.setdefault("capture_output", True)
+    return subprocess.run([sys.executable, "-c", code, *args], env=popen.pop("env", cli.pkg.env()),
+                          cwd=cli.root, text=True, timeout=300, **popen)
+
+
+def test_commands_need_no_temporary_folder(cli: Cli) -> None:
+    # Running as root, no folder is truly unwritable: point tempfile at a missing one.
+    env = {**cli.pkg.env(), "TMPDIR": str(cli.root / "missing")}
+    no_tmp = "import tempfile; tempfile.tempdir = " + repr(str(cli.root / "missing"))
+    assert json.loads(run_main(cli, no_tmp, "get", "iron", env=env).stdout)["Symbol"] == "Fe"
+    assert_one_line_error(run_main(cli, no_tmp, "get", "", env=env), 1,
+                          "py_get: spec must be non-empty")
+    proc = run_main(cli, no_tmp, "export", "stl", "carbon steel", "out/a.stl", *BOX, "--voxel",
+                    "0.005", env=env)
+    assert proc.returncode == 0 and proc.stderr.startswith("exporting stl"), proc.stderr
+
+    # No in-memory file either (a sandbox may forbid it): the temporary file still
+    # holds the diagnostic back; with neither, the command works and says more.
+    no_memfd = "import os\ndef forbidden(*a): raise PermissionError(1, 'denied')\n" \
+               "os.memfd_create = forbidden"
+    assert_one_line_error(run_main(cli, no_memfd, "get", ""), 1, "py_get: spec must be non-empty")
+    assert cli.json("get", "iron") == json.loads(
+        run_main(cli, f"{no_memfd}\n{no_tmp}", "get", "iron").stdout)
+    proc = run_main(cli, f"{no_memfd}\n{no_tmp}", "get", "")
+    assert proc.returncode == 1 and "Traceback" not in proc.stderr
+    assert proc.stderr.splitlines()[-1] == "lumivarex: error: py_get: spec must be non-empty"
+
+
+def test_closed_or_failing_standard_streams(cli: Cli) -> None:
+    def closed(fd: int) -> Any:
+        return lambda: os.close(fd)
+
+    # Nowhere to print the result: refused before any work.
+    proc = run_main(cli, "", "demo", "--out", "demo-out", preexec_fn=closed(1))
+    assert_one_line_error(proc, 1, "standard output is closed")
+    assert not (cli.root / "demo-out").exists()
+    proc = run_main(cli, "", "rmsd", "-", "[[0, 0, 0]]", preexec_fn=closed(0))
+    assert_one_line_error(proc, 1, "standard input is closed")
+
+    # Standard error closed, or failing on every write: progress is dropped (never sent
+    # to standard output), results still printed, failures still have their status.
+    def read_only_stderr() -> None:
+        os.dup2(os.open(os.devnull, os.O_RDONLY), 2)
+
+    for broken in (closed(2), read_only_stderr):
+        proc = run_main(cli, "", "export", "stl", "carbon steel", "out/b.stl", *BOX, "--voxel",
+                        "0.005", preexec_fn=broken)
+        assert proc.returncode == 0
+        assert json.loads(proc.stdout)["files"] == ["out/b.stl"]
+        assert run_main(cli, "", "get", "", preexec_fn=broken).returncode == 1
+
+
+def test_oversized_and_unreadable_inputs_are_one_line(cli: Cli) -> None:
+    huge = "1" + "0" * 400
+    (cli.root / "huge.json").write_text(f"[[{huge}, 0, 0]]")
+    (cli.root / "latin1.json").write_bytes(b"[[0, 0, 0]] # \xe9")
+    cases = [
+        (["rmsd", f"[[{huge}, 0, 0]]", "[[0, 0, 0]]"], None, "all finite numbers"),
+        (["rmsd", "huge.json", "[[0, 0, 0]]"], None, "all finite numbers"),
+        (["rmsd", "-", "[[0, 0, 0]]"], f'[{{"x": -{huge}, "y": 0, "z": 0}}]', "all finite numbers"),
+        # beyond the interpreter's limit on digits of an integer
+        (["rmsd", "[[" + "9" * 5000 + ", 0, 0]]", "[[0, 0, 0]]"], None, "all finite numbers"),
+        (["rmsd", "[" * 100_000, "[[0, 0, 0]]"], None, "the inline point set is nested too deeply"),
+        (["rmsd", "latin1.json", "[[0, 0, 0]]"], None, "cannot read 'latin1.json': not UTF-8"),
+        (["rmsd", ".", "[[0, 0, 0]]"], None, "cannot read '.'"),
+        (["backbone", "--sequence", "A", "--angles", f"[[{huge}, 0]]"], None,
+         "--angles must be a JSON list"),
+    ]
+    for args, stdin, text in cases:
+        assert_one_line_error(cli(*args, stdin=stdin), 1, text)
+    # a long integer that fits a double is still a coordinate
+    assert cli.json("rmsd", f"[[{'1' + '0' * 300}, 0, 0]]", "[[0, 0, 0]]") == 0.0
 
 
 # ------------------------------------------------------------------ exports

@@ -18,7 +18,7 @@ import tempfile
 import time
 from collections.abc import Callable, Sequence
 from pathlib import Path
-from typing import Any, NoReturn, TypeVar
+from typing import IO, Any, NoReturn, TypeVar
 
 from lumivarex import core
 from lumivarex.records import AlloyCandidate, AlloyTarget, Bounds, FourierBake
@@ -58,17 +58,37 @@ class UsageError(CommandError):
 # ------------------------------------------------------------------ plumbing
 
 
+def _holding_file() -> IO[bytes] | None:
+    """A file to hold the core's standard error during a call.
+
+    In memory where the system offers that, so that a missing or read-only
+    temporary folder costs nothing; else a temporary file; else None.
+    """
+    try:
+        return os.fdopen(os.memfd_create("lumivarex-stderr"), "w+b")
+    except (AttributeError, OSError):  # not Linux, or forbidden by a sandbox
+        pass
+    try:
+        return tempfile.TemporaryFile()
+    except OSError:
+        return None
+
+
 def _call(function: Callable[..., T], *args: Any, **kwargs: Any) -> T:
     """Calls into the core, holding back its precondition diagnostic.
 
     Anything else the core writes to standard error meanwhile is passed on.
+    Where standard error is closed or nothing can hold it, the call runs as is.
     """
-    try:
-        sys.stderr.flush()
-        saved = os.dup(2)
-    except (OSError, ValueError):  # no usable standard error: nothing to hold back
+    held = _holding_file() if sys.stderr is not None else None
+    if held is None:
         return function(*args, **kwargs)
-    with tempfile.TemporaryFile() as held:
+    with held:
+        try:
+            sys.stderr.flush()
+            saved = os.dup(2)
+        except (OSError, ValueError):  # no usable standard error: nothing to hold back
+            return function(*args, **kwargs)
         os.dup2(held.fileno(), 2)
         try:
             return function(*args, **kwargs)
@@ -78,7 +98,7 @@ def _call(function: Callable[..., T], *args: Any, **kwargs: Any) -> T:
             held.seek(0)
             for line in held.read().decode("utf-8", "replace").splitlines(keepends=True):
                 if not line.startswith(_CORE_DIAGNOSTIC):
-                    sys.stderr.write(line)
+                    _to_stderr(line)
 
 
 def _plain(value: Any) -> Any:
@@ -100,9 +120,20 @@ def _emit(value: Any) -> None:
     sys.stdout.flush()
 
 
+def _to_stderr(text: str) -> None:
+    """Writes to standard error; one that is closed or fails is not worth failing for."""
+    if sys.stderr is None:  # closed from the start
+        return
+    try:
+        sys.stderr.write(text)
+        sys.stderr.flush()
+    except OSError:
+        pass
+
+
 def _progress(args: argparse.Namespace, message: str) -> None:
     if not getattr(args, "quiet", False):
-        print(message, file=sys.stderr, flush=True)
+        _to_stderr(message + "\n")
 
 
 def _size_text(n_bytes: int) -> str:
@@ -133,8 +164,7 @@ def _one_line(text: str) -> str:
 
 
 def _fail(message: str) -> None:
-    sys.stderr.write(f"{PROG}: error: {_one_line(message)}\n")
-    sys.stderr.flush()
+    _to_stderr(f"{PROG}: error: {_one_line(message)}\n")
 
 
 # ------------------------------------------------------------------ argument types
@@ -336,11 +366,22 @@ def cmd_export_glsl(args: argparse.Namespace) -> int:
     return 0
 
 
-def _angle_pairs(text: str) -> list[tuple[float, float]]:
+def _load_json(text: str, label: str) -> Any:
+    """The JSON value of text, every number read as a float.
+
+    An integer too large for a float reads as infinity, which the callers
+    refuse as they refuse any other non-finite number.
+    """
     try:
-        data = json.loads(text)
+        return json.loads(text, parse_int=float)
     except json.JSONDecodeError as e:
-        raise CommandError(f"--angles is not JSON: {e}") from None
+        raise CommandError(f"{label} is not JSON: {e}") from None
+    except RecursionError:
+        raise CommandError(f"{label} is nested too deeply") from None
+
+
+def _angle_pairs(text: str) -> list[tuple[float, float]]:
+    data = _load_json(text, "--angles")
     pairs: list[tuple[float, float]] = []
     if isinstance(data, list):
         for item in data:
@@ -354,7 +395,8 @@ def _angle_pairs(text: str) -> list[tuple[float, float]]:
 
 
 def _is_number(value: object) -> bool:
-    return isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value)
+    """A finite number as _load_json reads it (always a float)."""
+    return isinstance(value, float) and math.isfinite(value)
 
 
 BACKBONE_HELP = " (see 'lumivarex backbone --help')"
@@ -394,7 +436,15 @@ def _read_points(source: str, stdin_used: list[bool]) -> list[list[float]]:
         if stdin_used[0]:
             raise CommandError("only one point set can come from standard input")
         stdin_used[0] = True
-        text, label = sys.stdin.read(), "standard input"
+        if sys.stdin is None:
+            raise CommandError("standard input is closed")
+        label = "standard input"
+        try:
+            text = sys.stdin.read()
+        except OSError as e:
+            raise CommandError(f"cannot read standard input: {e.strerror or e}") from None
+        except UnicodeDecodeError:
+            raise CommandError(f"standard input is not {sys.stdin.encoding} text") from None
     elif source.lstrip().startswith("["):
         text, label = source, "the inline point set"
     else:
@@ -402,10 +452,9 @@ def _read_points(source: str, stdin_used: list[bool]) -> list[list[float]]:
             text = Path(source).read_text(encoding="utf-8")
         except OSError as e:
             raise CommandError(f"cannot read '{source}': {e.strerror or e}") from None
-    try:
-        data = json.loads(text)
-    except json.JSONDecodeError as e:
-        raise CommandError(f"{label} is not JSON: {e}") from None
+        except UnicodeDecodeError:
+            raise CommandError(f"cannot read '{source}': not UTF-8 text") from None
+    data = _load_json(text, label)
     points: list[list[float]] = []
     if isinstance(data, list):
         for row in data:
@@ -416,7 +465,8 @@ def _read_points(source: str, stdin_used: list[bool]) -> list[list[float]]:
             points.append([float(v) for v in row])
         else:
             return points
-    raise CommandError(f"{label}: expected a JSON list of [x, y, z] rows or of atoms with x, y and z")
+    raise CommandError(f"{label}: expected a JSON list of [x, y, z] rows or of atoms with x, y "
+                       "and z, all finite numbers")
 
 
 def cmd_rmsd(args: argparse.Namespace) -> int:
@@ -817,6 +867,8 @@ def main(argv: Sequence[str] | None = None) -> int:
             args = parser.parse_args(argv)
         except SystemExit as e:  # --help and --version
             return e.code if isinstance(e.code, int) else 0
+        if sys.stdout is None:  # every command prints its result there
+            raise CommandError("standard output is closed")
         status: int = args.run(args)
         return status
     except UsageError as e:
