@@ -259,9 +259,9 @@ def _check_box(args: argparse.Namespace) -> tuple[Bounds, int, str]:
     return bounds, total, f"{nx} x {ny} x {nz}"
 
 
-# The core treats some misses as values (an unknown material bakes to zeros, a
-# missing property samples as 0.0 into a volume, an unknown element simply adds
-# nothing to an alloy); on the command line they are almost always typos, so
+# The core refuses a material, property or element that cannot be found only
+# once it has started the work (a property missing on some voxels even samples
+# as 0.0 there); on the command line such names are almost always typos, so
 # they are checked before the work starts.
 
 
