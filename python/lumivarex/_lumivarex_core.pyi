@@ -5,6 +5,7 @@ installed Python package and eagerly loads all datasheets into the
 in-memory registry.
 """
 
+import os
 from collections.abc import Sequence
 from typing import Literal
 
@@ -171,6 +172,11 @@ def py_bake_fourier(
 ) -> FourierBake:
     """Mean and truncated Fourier coefficients of a property over a box.
     Raises ValueError."""
+
+# helpers of the package's Python layer (not in __all__)
+def py_check_datasheet(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> str | None:
+    """The import's verdict on one file of a tier folder: None when the import
+    would load it, else the reason it skips it."""
 
 # backend probes
 def is_rust_backend() -> Literal[True]:

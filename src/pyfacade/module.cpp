@@ -54,6 +54,7 @@ PyMethodDef kFunctions[] = {
 // Helpers for the package's own Python layer (the command line, checks):
 // module attributes, but not part of __all__.
 PyMethodDef kHelperFunctions[] = {
+    LVX_FAST(py_check_datasheet),
     {nullptr, nullptr, 0, nullptr},
 };
 
