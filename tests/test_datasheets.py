@@ -225,12 +225,13 @@ def test_carbon_steel_fractions_follow_the_lever_rule():
 def test_amino_acids():
     acids = sheets("amino_acid")
     assert len(acids) == 20
-    codes = [d["Symbol"] for d in acids.values()]
+    # The three-letter code is the symbol, the one-letter code the first alias.
+    codes = [d["Aliases"][0] for d in acids.values()]
     assert len(set(codes)) == 20 and all(len(c) == 1 and c.isupper() for c in codes)
     for stem, data in acids.items():
         assert stem == stem.lower()
-        three, name = data["Aliases"][:2]
-        assert len(three) == 3 and name == stem
+        three, name = data["Symbol"], data["Aliases"][1]
+        assert len(three) == 3 and three.istitle() and name == stem
         props = data["Properties"]
         assert 75 < props["molar_mass_g_mol"] < 205
         assert 0 < props["isoelectric_point"] < 14
@@ -240,7 +241,7 @@ def test_amino_acids():
 def test_protein_backbones():
     proteins = sheets("protein")
     assert len(proteins) >= 2
-    codes = {d["Symbol"] for d in sheets("amino_acid").values()}
+    codes = {d["Aliases"][0] for d in sheets("amino_acid").values()}
     for stem, data in proteins.items():
         residues = data["residues"]
         assert isinstance(residues, list) and residues, stem

@@ -19,7 +19,8 @@ from test_loader import present
 
 PACKAGE_DIR = Path(lumivarex.__file__).parent
 
-GOOD = {"Properties": {}}
+GOOD = {"Aliases": [], "Properties": {}, "Sources": {}, "Provenance": "hand-made"}
+ATOM = dict(GOOD, Symbol="X")
 
 # Files the import skips, with the words their reason must hold.
 SKIPPED = {
@@ -51,7 +52,7 @@ def run_cli(root: Path, *args: str, isolated: bool = False) -> subprocess.Comple
 
 
 def test_reports_every_file_the_import_skips(make_package, monkeypatch):
-    pkg = make_package({"atom/ok.json": GOOD, "molecule/a.b.json": GOOD})
+    pkg = make_package({"cell/ok.json": GOOD, "molecule/a.b.json": GOOD})
     data = pkg.data
     for rel, (content, _) in SKIPPED.items():
         (data / rel).parent.mkdir(parents=True, exist_ok=True)
@@ -60,7 +61,7 @@ def test_reports_every_file_the_import_skips(make_package, monkeypatch):
     (data / "atom" / "sub").mkdir()
     os.mkfifo(data / "atom" / "fifo.json")
     os.symlink("/dev/zero", data / "atom" / "zero.json")
-    os.symlink(data / "atom" / "ok.json", data / "atom" / "link.json")
+    os.symlink(data / "cell" / "ok.json", data / "cell" / "link.json")
     os.symlink(data / "atom" / "gone.json", data / "atom" / "dangling.json")
     (data / "atom" / os.fsdecode(b"bad\xff.json")).write_text("{}")
     (data / "glass").mkdir()
@@ -97,43 +98,74 @@ def test_schema_violations_duplicates_and_name_clashes(tmp_path):
     (data / "atom").mkdir(parents=True)
     (data / "amino_acid").mkdir()
     (data / "atom" / "good.json").write_text(json.dumps(GOOD))
-    (data / "atom" / "noprops.json").write_text('{"Symbol": "Np"}')
-    (data / "atom" / "dup.json").write_text('{"Properties": {}, "Properties": {}}')
-    (data / "atom" / "array.json").write_text("[1, 2]")
-    (data / "amino_acid" / "glycine.json").write_text('{"Symbol": "Gly", "Aliases": ["G"], "Properties": {}}')
-    (data / "amino_acid" / "other.json").write_text('{"Symbol": "Oth", "Aliases": ["g"], "Properties": {}}')
-    (data / "amino_acid" / "gly.json").write_text('{"Properties": {}}')
+    atom, amino, alloy = data / "atom", data / "amino_acid", data / "alloy"
+    alloy.mkdir()
+
+    def sheet(path: Path, **members: object) -> None:
+        doc = dict(GOOD, **members)
+        path.write_text(json.dumps(doc))
+
+    sheet(atom / "good.json", Symbol="Gd", Properties={"melting_point_K": 1586.0},
+          Sources={"melting_point_K": {"source": "CRC97-MBTC", "conditions": "101.325 kPa"}})
+    (atom / "noprops.json").write_text('{"Symbol": "Np"}')
+    (atom / "dup.json").write_text('{"Properties": {}, "Properties": {}}')
+    (atom / "array.json").write_text("[1, 2]")
+    sheet(atom / "units.json", Symbol="U", Properties={"melting_point_C": 1132.2, "Density_kg_m3": -1},
+          Sources={"Density_kg_m3": {"source": "CRC97-PCIC"}})
+    sheet(atom / "uncited.json", Symbol="Un", Properties={"boiling_point_K": 400.0})
+    sheet(alloy / "ranges.json", Properties={"hardness_HV_min": 200, "hardness_HV_max": 150, "solidus_K_min": 1},
+          Sources={k: {"source": "ASM-H1"} for k in ("hardness_HV_min", "hardness_HV_max", "solidus_K_min")})
+    sheet(alloy / "phases.json", Density_kg_m3=7850, Properties={"Density_kg_m3": 7854},
+          Sources={"Density_kg_m3": {"source": "ASM-H1"}, "phase_volume_fractions": {"source": "FeC-diagram"},
+                   "phase_properties": {"source": "FeC-diagram"}},
+          phase_volume_fractions={"ferrite": 0.9, "cementite": 0.2}, phase_properties={"ferrite": {"x": 1}})
+    sheet(amino / "glycine.json", Symbol="Gly", Aliases=["G"])
+    sheet(amino / "other.json", Symbol="Oth", Aliases=["g"])
+    sheet(amino / "gly.json")
     lines = [str(p) for p in validate.check_folder(data)]
-    atom, amino = data / "atom", data / "amino_acid"
-    assert f"{atom / 'noprops.json'}: (document): 'Properties' is a required property" in lines
-    assert f"{atom / 'array.json'}: (document): [1, 2] is not of type 'object'" in lines
-    assert any(line.startswith(f"{atom / 'dup.json'}: key 'Properties' appears twice") for line in lines)
-    # 'g' leads to two amino acids; 'gly' is glycine's symbol and the key of another entry.
-    assert f"{amino / 'glycine.json'}: name 'g' also finds 'other' in this tier" in lines
-    assert f"{amino / 'other.json'}: name 'g' also finds 'glycine' in this tier" in lines
-    assert f"{amino / 'glycine.json'}: name 'gly' also finds 'gly' in this tier" in lines
+    expected = [
+        f"{alloy / 'phases.json'}: /Density_kg_m3: 7850 differs from /Properties/Density_kg_m3 7854",
+        f"{alloy / 'phases.json'}: /phase_volume_fractions: the fractions add up to 1.1, not 1",
+        f"{alloy / 'phases.json'}: /phase_volume_fractions/cementite: no phase_properties for this phase",
+        f"{alloy / 'ranges.json'}: /Properties: 'solidus_K_max' is a dependency of 'solidus_K_min'",
+        f"{alloy / 'ranges.json'}: /Properties/hardness_HV_min: 200 is above hardness_HV_max 150",
+        # 'g' leads to two amino acids; 'gly' is glycine's symbol and the key of another entry.
+        f"{amino / 'glycine.json'}: name 'g' also finds 'other' in this tier",
+        f"{amino / 'glycine.json'}: name 'gly' also finds 'gly' in this tier",
+        f"{amino / 'other.json'}: name 'g' also finds 'glycine' in this tier",
+        f"{atom / 'array.json'}: (document): [1, 2] is not of type 'object'",
+        f"{atom / 'dup.json'}: key 'Properties' appears twice in one object: the import keeps the later value",
+        f"{atom / 'dup.json'}: (document): 'Aliases' is a required property",
+        f"{atom / 'noprops.json'}: (document): 'Aliases' is a required property",
+        f"{atom / 'noprops.json'}: (document): 'Properties' is a required property",
+        f"{atom / 'uncited.json'}: /Sources: 'boiling_point_K' is a required property",
+        f"{atom / 'units.json'}: /Properties: Additional properties are not allowed ('melting_point_C' was "
+        "unexpected)",
+        f"{atom / 'units.json'}: /Properties/Density_kg_m3: -1 is less than the minimum of 0",
+    ]
+    for line in expected:
+        assert line in lines, line
     assert not any(line.startswith(str(atom / "good.json")) for line in lines)
-    assert len(lines) == 6
 
 
 def test_command_line(tmp_path):
     data = full_package(tmp_path)
     (data / "atom").mkdir()
-    (data / "atom" / "Fe.json").write_text(json.dumps(GOOD))
+    (data / "atom" / "Fe.json").write_text(json.dumps(ATOM))
     clean = run_cli(tmp_path, "validate", str(data))
     assert (clean.returncode, clean.stdout) == (0, "")
     assert "no problems" in clean.stderr
 
     (data / "atom" / "bad.json").write_text('{"a": 1,}')
-    (data / "atom" / "Cu.json").write_text("{}")
+    (data / "atom" / "Cu.json").write_text('{"Aliases": "Cu"}')
     dirty = run_cli(tmp_path, "validate", str(data))
     assert dirty.returncode == 1
-    assert dirty.stdout.splitlines() == [
-        f"{data / 'atom' / 'Cu.json'}: (document): 'Properties' is a required property",
+    assert f"{data / 'atom' / 'Cu.json'}: /Aliases: 'Cu' is not of type 'array'" in dirty.stdout.splitlines()
+    assert dirty.stdout.splitlines()[-1:] == [
         f"{data / 'atom' / 'bad.json'}: skipped by the import: not valid JSON: parse error at line 1, column 9: syntax error "
         "while parsing object key - unexpected '}'; expected string literal",
     ]
-    assert "2 problems" in dirty.stderr
+    assert f"{len(dirty.stdout.splitlines())} problems" in dirty.stderr
 
     missing = run_cli(tmp_path, "validate", str(tmp_path / "nowhere"))
     assert missing.returncode == 1

@@ -101,6 +101,44 @@ def _load(path: str) -> tuple[Any, list[str]]:
         return json.loads(f.read(), object_pairs_hook=pairs), repeated
 
 
+def _is_number(value: Any) -> bool:
+    return isinstance(value, (int, float)) and not isinstance(value, bool)
+
+
+def rule_problems(doc: Any) -> Iterator[str]:
+    """What a tier's JSON Schema cannot express: a range's bounds in order,
+    phase fractions and compositions that add up, and top-level copies of a
+    property (read by the sampler and the shaders) equal to the property."""
+    if not isinstance(doc, dict):
+        return
+    props = doc.get("Properties")
+    if isinstance(props, dict):
+        for key, low in props.items():
+            high = props.get(key[:-len("_min")] + "_max") if key.endswith("_min") else None
+            if _is_number(low) and _is_number(high) and low > high:
+                yield f"/Properties/{key}: {low} is above {key[:-4]}_max {high}"
+        for key, value in doc.items():
+            if _is_number(value) and key in props and props[key] != value:
+                yield f"/{key}: {value} differs from /Properties/{key} {props[key]}"
+    for key in ("phase_volume_fractions", "phase_mass_fractions"):
+        fractions = doc.get(key)
+        if isinstance(fractions, dict) and all(_is_number(v) for v in fractions.values()):
+            total = sum(fractions.values())
+            if abs(total - 1.0) > 1e-6:
+                yield f"/{key}: the fractions add up to {total:.6g}, not 1"
+    phases = doc.get("phase_properties")
+    fractions = doc.get("phase_volume_fractions")
+    if isinstance(fractions, dict):
+        for phase in fractions:
+            if not isinstance(phases, dict) or phase not in phases:
+                yield f"/phase_volume_fractions/{phase}: no phase_properties for this phase"
+    composition = doc.get("Composition_wt_pct")
+    if isinstance(composition, dict) and all(_is_number(v) for v in composition.values()):
+        total = sum(composition.values())
+        if abs(total - 100.0) > 0.01:
+            yield f"/Composition_wt_pct: the parts add up to {total:.6g} wt%, not 100"
+
+
 def _lookup_names(key: str, doc: Any) -> set[str]:
     """The names, in lower case, that the lookup finds this entry by."""
     names = {key.lower()}
@@ -166,5 +204,7 @@ def check_folder(folder: str | os.PathLike[str] | None = None) -> Iterator[Probl
             errors = sorted(validators[tier].iter_errors(doc), key=lambda e: list(map(str, e.absolute_path)))
             for error in errors:
                 yield Problem(path, f"{_pointer(error.absolute_path)}: {_one_line(error.message)}")
+            for message in rule_problems(doc):
+                yield Problem(path, message)
             names[name[:-len(".json")]] = _lookup_names(name[:-len(".json")], doc)
         yield from _name_clashes(tier_dir, names)
