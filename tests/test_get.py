@@ -281,3 +281,17 @@ def test_saved_values_come_back_identical(core, value):
         return type(a) is type(b) and a == b
 
     assert same(value, back)
+
+
+def test_short_names_of_particles_and_amino_acids(core):
+    """Amino acids are found by their three-letter symbol, or by their one-letter
+    code within their tier; particles by their short symbols."""
+    assert core.py_get("Glu")["Aliases"][1] == "glutamic acid"
+    assert core.py_get("e")["Aliases"][0] == "electron"
+    assert core.py_get("mu")["Symbol"] == "mu-"
+    assert core.py_get("p")["Symbol"] == "P"  # the element's name wins over an alias
+    assert core.py_get("p", "subatomic")["Symbol"] == "p+"
+    assert core.py_get("n", "subatomic")["Symbol"] == "n"
+    assert core.py_get("E", "amino_acid")["Symbol"] == "Glu"
+    assert core.py_get("antiproton")["Properties"]["charge_e"] == -1
+    assert core.py_get("mu+")["Properties"]["charge_e"] == 1

@@ -9,20 +9,24 @@ import subprocess
 import sys
 
 
+# Prints, as JSON, which of the names in argv the core finds by exact key.
+_FIND = """
+import json, sys
+import lumivarex._lumivarex_core as core
+found = []
+for name in sys.argv[1:]:
+    try:
+        core.py_data_sheet(name)
+        found.append(name)
+    except KeyError:
+        pass
+print(json.dumps(found))
+"""
+
+
 def present(pkg, names):
     """The subset of names the core can find by exact key, in one subprocess."""
-    proc = pkg.run("""
-        import json, sys
-        import lumivarex._lumivarex_core as core
-        found = []
-        for name in json.loads(sys.argv[1]):
-            try:
-                core.py_data_sheet(name)
-                found.append(name)
-            except KeyError:
-                pass
-        print(json.dumps(found))
-    """, json.dumps(list(names)))
+    proc = pkg.run(_FIND, *names)
     assert proc.returncode == 0, proc.stderr
     return set(json.loads(proc.stdout))
 
@@ -108,19 +112,6 @@ def test_many_files_in_one_tier_all_load(make_package):
     assert pkg.eval("core.py_get('s2999')['i']") == 2999
 
 
-
-_FIND = """
-import json, sys
-import lumivarex._lumivarex_core as core
-found = []
-for name in sys.argv[1:]:
-    try:
-        core.py_data_sheet(name)
-        found.append(name)
-    except KeyError:
-        pass
-print(json.dumps(found))
-"""
 
 
 def test_only_regular_files_load(make_package, monkeypatch):

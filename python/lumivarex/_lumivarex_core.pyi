@@ -5,6 +5,7 @@ installed Python package and eagerly loads all datasheets into the
 in-memory registry.
 """
 
+import os
 from collections.abc import Sequence
 from typing import Literal
 
@@ -182,6 +183,11 @@ def py_bake_fourier(
     """Mean and truncated Fourier coefficients of a property over a box, one per
     conjugate pair of frequencies. Raises ValueError, also when no grid point
     can be sampled (points that fail alone count as 0.0)."""
+
+# helpers of the package's Python layer (not in __all__)
+def py_check_datasheet(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> str | None:
+    """The import's verdict on one file of a tier folder: None when the import
+    would load it, else the reason it skips it."""
 
 # backend probes
 def is_rust_backend() -> Literal[True]:

@@ -511,6 +511,20 @@ def cmd_optimize(args: argparse.Namespace) -> int:
     return 0
 
 
+def cmd_validate(args: argparse.Namespace) -> int:
+    from lumivarex import validate
+
+    try:
+        problems = [str(p) for p in validate.check_folder(args.folder)]
+    except validate.MissingDependency as e:
+        raise CommandError(str(e)) from None
+    for line in problems:
+        print(line)
+    folder = validate.DATA_DIR if args.folder is None else args.folder
+    _progress(args, f"{folder}: {len(problems) or 'no'} problem{'' if len(problems) == 1 else 's'}")
+    return EXIT_FAILURE if problems else 0
+
+
 # ------------------------------------------------------------------ demo
 
 DEMO_MATERIAL = "carbon steel"
@@ -603,6 +617,7 @@ examples:
   lumivarex export stl "carbon steel" out/steel.stl --box 0 0 0 0.01 0.01 0.01 --voxel 0.0005
   lumivarex bake "carbon steel" Density_kg_m3 --box 0 0 0 0.004 0.004 0.004 --grid 8 8 8
   lumivarex optimize Fe --target Density_kg_m3:7800:8000 --seed 0
+  lumivarex validate                      check the shipped datasheets against their schemas
   lumivarex demo
 
 'lumivarex COMMAND --help' describes each command.
@@ -830,6 +845,22 @@ examples:
                    help="best compositions to print (default %(default)s)")
     p.add_argument("--seed", type=_count, metavar="SEED", help="seed for a reproducible search")
     p.set_defaults(run=cmd_optimize)
+
+    p = command("validate", "check a data folder as the import reads it", """\
+Lists, one line each, every file the import would skip (a name that does not
+end in .json, something that is not a regular file, text that is not one JSON
+document) and every way a datasheet breaks its tier's schema or shares a name
+with another entry of its tier. Exits with status 1 if there is any. Needs the
+jsonschema package (pip install 'lumivarex[validate]').
+
+examples:
+  lumivarex validate
+  lumivarex validate my-data/active
+""")
+    p.add_argument("folder", metavar="FOLDER", nargs="?",
+                   help="a folder of tier folders (default: the shipped data)")
+    _quiet_option(p)
+    p.set_defaults(run=cmd_validate)
 
     p = command("demo", "export, bake and optimise with the shipped data", f"""\
 Writes {DEMO_MATERIAL} as OBJ and STL, a Fourier bake of its {DEMO_PROPERTY} and

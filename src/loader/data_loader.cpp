@@ -295,6 +295,15 @@ std::optional<Json> read_datasheet(const std::string& path, std::string& why) {
   }
 }
 
+std::optional<std::string> check_datasheet(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (auto fault = file_name_fault(std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1)))
+    return fault;
+  std::string why;
+  if (!read_datasheet(path, why)) return why;
+  return std::nullopt;
+}
+
 void load_all_tiers(const std::string& root) {
   struct stat st;
   // A path holding a NUL names nothing; the system would read it only up to

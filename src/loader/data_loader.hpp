@@ -113,6 +113,11 @@ std::optional<std::string> file_name_fault(std::string_view name);
 // `why` set to the reason the load skips the file.
 std::optional<Json> read_datasheet(const std::string& path, std::string& why);
 
+// The load's whole verdict on the file at `path` as an entry of a tier
+// folder, its name first, then its contents: nullopt when the load would store
+// it, else the reason it skips it.
+std::optional<std::string> check_datasheet(const std::string& path);
+
 // Fills DATA from root/<tier>/<name>.json. Throws OpError when root is
 // missing (a path holding a NUL included) or not a folder; unreadable or
 // invalid files are skipped.

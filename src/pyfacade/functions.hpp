@@ -39,6 +39,8 @@ LVX_DECLARE_FAST(py_ramachandran_region);
 LVX_DECLARE_FAST(py_optimize_alloy);
 // Fourier bake (bind_fourier.cpp)
 LVX_DECLARE_FAST(py_bake_fourier);
+// helpers of the package's Python layer (bind_check.cpp)
+LVX_DECLARE_FAST(py_check_datasheet);
 // backend probes (module.cpp)
 LVX_DECLARE_NOARGS(is_rust_backend);
 LVX_DECLARE_NOARGS(version_rust);

@@ -56,6 +56,7 @@ PyMethodDef kFunctions[] = {
 // module attributes, but not part of __all__.
 PyMethodDef kHelperFunctions[] = {
     LVX_FAST(py_voxel_counts),
+    LVX_FAST(py_check_datasheet),
     {nullptr, nullptr, 0, nullptr},
 };
 
