@@ -45,6 +45,14 @@ std::vector<alloy::AlloyTarget> to_targets(PyObject* o, const char* arg) {
 
 RecordKeys kCandidateKeys{"composition", "estimated_properties", "score"};
 
+Ref candidates_to_py(const std::vector<alloy::AlloyCandidate>& found) {
+  RecordList out(kCandidateKeys, found.size());
+  const Ref tpl = record(kCandidateKeys);
+  for (const alloy::AlloyCandidate& c : found)
+    out.add(tpl, dict_of(c.composition), dict_of(c.estimated_properties), c.score);
+  return out.release();
+}
+
 }  // namespace
 
 const Binding py_optimize_alloy{
@@ -62,21 +70,13 @@ const Binding py_optimize_alloy{
         "  max_value (float|None), weight (float).\n"
         "Returns list of dicts: {composition, estimated_properties, score}.",
     .errors = &PyExc_ValueError,
-    .body =
-        [](const Args& a) {
-          const std::vector<alloy::AlloyTarget> targets = a.get(0, to_targets);
-          const std::string_view base = a.str(1);
-          const std::vector<std::string> pool = a.opt(2, to_str_list).value_or(std::vector<std::string>{});
-          const std::uint64_t n_candidates = a.u64(3), top_k = a.u64(4);
-          const std::optional<std::uint64_t> seed = a.opt(5, to_u64);
-          const std::vector<alloy::AlloyCandidate> found =
-              alloy::optimize_alloy(targets, base, pool, n_candidates, top_k, seed);
-          RecordList out(kCandidateKeys, found.size());
-          const Ref tpl = record(kCandidateKeys);
-          for (const alloy::AlloyCandidate& c : found)
-            out.add(tpl, dict_of(c.composition), dict_of(c.estimated_properties), c.score);
-          return out.release();
-        },
-};
+    .body = [](const Args& a) {
+      const std::vector<alloy::AlloyTarget> targets = a.get(0, to_targets);
+      const std::string_view base = a.str(1);
+      const std::vector<std::string> pool = a.opt(2, to_str_list).value_or(std::vector<std::string>{});
+      const std::uint64_t n_candidates = a.u64(3), top_k = a.u64(4);
+      const std::optional<std::uint64_t> seed = a.opt(5, to_u64);
+      return candidates_to_py(alloy::optimize_alloy(targets, base, pool, n_candidates, top_k, seed));
+    }};
 
 }  // namespace lvx::py

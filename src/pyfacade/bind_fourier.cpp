@@ -17,6 +17,15 @@ fourier_bake::GridSize to_grid_size(PyObject* o, const char* arg) {
 RecordKeys kCoefficientKeys{"n", "m", "l", "amplitude", "phase"};
 RecordKeys kBakeKeys{"property_name", "base_value", "domain_size_m", "coefficients", "boundary_condition"};
 
+Ref bake_to_py(const fourier_bake::FourierFieldConfig& cfg) {
+  RecordList coefficients(kCoefficientKeys, cfg.coefficients.size());
+  const Ref tpl = record(kCoefficientKeys);
+  for (const fourier_bake::FourierCoefficient& c : cfg.coefficients)
+    coefficients.add(tpl, c.n, c.m, c.l, c.amplitude, c.phase);
+  return record(kBakeKeys, cfg.property_name, cfg.base_value, list_of(cfg.domain_size_m),
+                coefficients.release(), cfg.boundary_condition);
+}
+
 }  // namespace
 
 const Binding py_bake_fourier{
@@ -27,20 +36,11 @@ const Binding py_bake_fourier{
         "Returns a dict: {property_name, base_value, domain_size_m, coefficients, boundary_condition}\n"
         "where coefficients is a list of {n, m, l, amplitude, phase}.",
     .errors = &PyExc_ValueError,
-    .body =
-        [](const Args& a) {
-          const std::string_view entry_name = a.str(0), property = a.str(1);
-          const Bounds bounds = a.get(2, to_bounds);
-          const fourier_bake::GridSize grid = a.get(3, to_grid_size);
-          const fourier_bake::FourierFieldConfig cfg =
-              fourier_bake::bake_fourier(entry_name, property, bounds, grid, a.f64(4));
-          RecordList coefficients(kCoefficientKeys, cfg.coefficients.size());
-          const Ref tpl = record(kCoefficientKeys);
-          for (const fourier_bake::FourierCoefficient& c : cfg.coefficients)
-            coefficients.add(tpl, c.n, c.m, c.l, c.amplitude, c.phase);
-          return record(kBakeKeys, cfg.property_name, cfg.base_value, list_of(cfg.domain_size_m),
-                        coefficients.release(), cfg.boundary_condition);
-        },
-};
+    .body = [](const Args& a) {
+      const std::string_view entry_name = a.str(0), property = a.str(1);
+      const Bounds bounds = a.get(2, to_bounds);
+      const fourier_bake::GridSize grid = a.get(3, to_grid_size);
+      return bake_to_py(fourier_bake::bake_fourier(entry_name, property, bounds, grid, a.f64(4)));
+    }};
 
 }  // namespace lvx::py

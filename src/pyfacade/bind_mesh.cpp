@@ -18,67 +18,58 @@ const Binding py_export_glsl{
         "constants.\n\n"
         "Returns a GLSL 450+ source string for the named material.",
     .errors = &PyExc_ValueError,
-    .body =
-        [](const Args& a) {
-          const std::string_view name = a.str(0);
-          exporter::GlslOptions opts;
-          opts.include_density = a.boolean(1);
-          opts.include_ior = a.boolean(2);
-          opts.include_sss = a.boolean(3);
-          (void)a.boolean(4);  // accepted; the text has no caustic term
-          return new_str(exporter::glsl_source(name, opts));
-        },
-};
+    .body = [](const Args& a) {
+      const std::string_view name = a.str(0);
+      exporter::GlslOptions opts;
+      opts.include_density = a.boolean(1);
+      opts.include_ior = a.boolean(2);
+      opts.include_sss = a.boolean(3);
+      (void)a.boolean(4);  // accepted; the text has no caustic term
+      return new_str(exporter::glsl_source(name, opts));
+    }};
 
 const Binding py_export_hlsl{
     .name = "py_export_hlsl",
     .params = {{"name"}, {"out_path"}, {"properties", "None"}},
     .description = "Write an HLSL shader file for the named material. Returns the output path.",
     .errors = &PyExc_RuntimeError,
-    .body =
-        [](const Args& a) {
-          const std::string_view name = a.str(0);
-          const std::string out_path(a.str(1));
-          exporter::export_hlsl(name, out_path, a.opt(2, to_str_list));
-          return new_str(out_path);
-        },
-};
+    .body = [](const Args& a) {
+      const std::string_view name = a.str(0);
+      const std::string out_path(a.str(1));
+      exporter::export_hlsl(name, out_path, a.opt(2, to_str_list));
+      return new_str(out_path);
+    }};
 
 const Binding py_export_stl{
     .name = "py_export_stl",
     .params = {{"name"}, {"out_path"}, {"bounds"}, {"voxel_size"}, {"scale_m", "None"}, {"binary", "True"}},
     .description = "Write a binary or ASCII STL surface mesh. Returns output path.",
     .errors = &PyExc_RuntimeError,
-    .body =
-        [](const Args& a) {
-          const BoxArgs box = to_box_args(a);
-          const std::optional<double> scale_m = a.opt(4, to_f64);
-          const bool binary = a.boolean(5);
-          exporter::export_stl(box.name, box.path, box.bounds, box.voxel_size, scale_m, binary);
-          return new_str(box.path);
-        },
-};
+    .body = [](const Args& a) {
+      const BoxArgs box = to_box_args(a);
+      const std::optional<double> scale_m = a.opt(4, to_f64);
+      const bool binary = a.boolean(5);
+      exporter::export_stl(box.name, box.path, box.bounds, box.voxel_size, scale_m, binary);
+      return new_str(box.path);
+    }};
 
 const Binding py_export_obj{
     .name = "py_export_obj",
     .params = {{"name"}, {"obj_path"}, {"bounds"}, {"voxel_size"}, {"scale_m", "None"}},
     .description = "Write OBJ + MTL files. Returns (obj_path, mtl_path).",
     .errors = &PyExc_RuntimeError,
-    .body =
-        [](const Args& a) {
-          const BoxArgs box = to_box_args(a);
-          const std::optional<double> scale_m = a.opt(4, to_f64);
-          const std::string mtl_path =
-              exporter::export_obj(box.name, box.path, box.bounds, box.voxel_size, scale_m);
-          return tuple_of(box.path, mtl_path);
-        },
-};
+    .body = [](const Args& a) {
+      const BoxArgs box = to_box_args(a);
+      const std::optional<double> scale_m = a.opt(4, to_f64);
+      const std::string mtl_path =
+          exporter::export_obj(box.name, box.path, box.bounds, box.voxel_size, scale_m);
+      return tuple_of(box.path, mtl_path);
+    }};
 
 const Binding py_mtl_path{
     .name = "py_mtl_path",
     .params = {{"obj_path"}},
     .description = "The path of the MTL library that `py_export_obj` writes for the OBJ file `obj_path`.",
-    .body = [](const Args& a) { return new_str(exporter::mtl_path_for(a.str(0))); },
-};
+    .body = [](const Args& a) { return new_str(exporter::mtl_path_for(a.str(0))); }};
 
 }  // namespace lvx::py

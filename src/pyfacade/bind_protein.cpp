@@ -143,23 +143,21 @@ Ref backbone_to_py(std::span<const protein::AnglePair> phi_psi, std::size_t resi
 
 }  // namespace
 
-const Binding py_kabsch_rmsd{
-    .name = "py_kabsch_rmsd",
-    .params = {{"a"}, {"b"}},
-    .description =
-        "Compute Kabsch RMSD (Å) between two Nx3 point sets.\n"
-        "`a` and `b` are Python lists of [x, y, z] triples.",
-    .errors = &PyExc_ValueError,
-    .body =
-        [](const Args& args) {
-          const PointRows a = args.get(0, to_point_rows), b = args.get(1, to_point_rows);
-          // Lengths first: one empty set against a full one is no perfect match.
-          if (a.rows() != b.rows()) fail("a and b must have same length");
-          if (a.rows() == 0) return new_float(0.0);
-          if (a.short_row || b.short_row) fail("each row must have 3 elements");
-          return new_float(protein::kabsch_rmsd(a.xyz, b.xyz));
-        },
-};
+const Binding py_kabsch_rmsd{.name = "py_kabsch_rmsd",
+                             .params = {{"a"}, {"b"}},
+                             .description =
+                                 "Compute Kabsch RMSD (Å) between two Nx3 point sets.\n"
+                                 "`a` and `b` are Python lists of [x, y, z] triples.",
+                             .errors = &PyExc_ValueError,
+                             .body = [](const Args& args) {
+                               const PointRows a = args.get(0, to_point_rows);
+                               const PointRows b = args.get(1, to_point_rows);
+                               // Lengths first: one empty set against a full one is no perfect match.
+                               if (a.rows() != b.rows()) fail("a and b must have same length");
+                               if (a.rows() == 0) return new_float(0.0);
+                               if (a.short_row || b.short_row) fail("each row must have 3 elements");
+                               return new_float(protein::kabsch_rmsd(a.xyz, b.xyz));
+                             }};
 
 const Binding py_build_backbone{
     .name = "py_build_backbone",
@@ -169,25 +167,21 @@ const Binding py_build_backbone{
         "`sequence` — 1-letter amino acid codes. `phi_psi_deg` — list of (phi, psi) in degrees.\n"
         "Returns list of dicts: {name, res_idx, x, y, z}.",
     .errors = &PyExc_ValueError,
-    .body =
-        [](const Args& a) {
-          const std::string_view sequence = a.str(0);
-          const std::vector<protein::AnglePair> pairs = a.get(1, to_angle_pairs);
-          return backbone_to_py(pairs, protein::backbone_residues(sequence, pairs));
-        },
-};
+    .body = [](const Args& a) {
+      const std::string_view sequence = a.str(0);
+      const std::vector<protein::AnglePair> pairs = a.get(1, to_angle_pairs);
+      return backbone_to_py(pairs, protein::backbone_residues(sequence, pairs));
+    }};
 
 const Binding py_build_backbone_from_entry{
     .name = "py_build_backbone_from_entry",
     .params = {{"entry_name"}},
     .description = "Build backbone from a lumivarex protein datasheet entry name.",
     .errors = &PyExc_KeyError,
-    .body =
-        [](const Args& a) {
-          const protein::ResidueChain chain = protein::residues_of_entry(a.str(0));
-          return backbone_to_py(chain.phi_psi, std::min(chain.sequence.size(), chain.phi_psi.size()));
-        },
-};
+    .body = [](const Args& a) {
+      const protein::ResidueChain chain = protein::residues_of_entry(a.str(0));
+      return backbone_to_py(chain.phi_psi, std::min(chain.sequence.size(), chain.phi_psi.size()));
+    }};
 
 const Binding py_ramachandran_region{
     .name = "py_ramachandran_region",
@@ -196,11 +190,9 @@ const Binding py_ramachandran_region{
         "Classify (phi_deg, psi_deg) into Ramachandran region.\n"
         "Returns a string: \"alpha_helix\", \"beta_sheet\", \"left_alpha\", \"polyproline_ii\", "
         "or \"other\".",
-    .body =
-        [](const Args& a) {
-          const double phi = a.f64(0), psi = a.f64(1);
-          return new_str(protein::ramachandran_region(phi, psi));
-        },
-};
+    .body = [](const Args& a) {
+      const double phi = a.f64(0), psi = a.f64(1);
+      return new_str(protein::ramachandran_region(phi, psi));
+    }};
 
 }  // namespace lvx::py

@@ -35,7 +35,7 @@ class Args;
 struct Binding {
   const char* name;
   std::initializer_list<Param> params = {};  // none: the function takes no arguments
-  const char* description;  // the docstring after its text signature
+  const char* description;                   // the docstring after its text signature
   // The class operation errors become. Functions that have none keep
   // RuntimeError for faults nobody expects.
   PyObject* const* errors = &PyExc_RuntimeError;

@@ -216,14 +216,11 @@ const Binding is_rust_backend{
     .description =
         "Sentinel that the Python facade probes to confirm that the native backend\n"
         "loaded successfully. Always returns True.",
-    .body = [](const Args&) { return Ref::borrowed(Py_True); },
-};
+    .body = [](const Args&) { return Ref::borrowed(Py_True); }};
 
-const Binding version_rust{
-    .name = "version_rust",
-    .description = "Returns the version of the underlying native library.",
-    .body = [](const Args&) { return new_str(kVersion); },
-};
+const Binding version_rust{.name = "version_rust",
+                           .description = "Returns the version of the underlying native library.",
+                           .body = [](const Args&) { return new_str(kVersion); }};
 
 }  // namespace lvx::py
 
