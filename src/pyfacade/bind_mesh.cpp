@@ -20,10 +20,8 @@ const Binding py_export_glsl{
     .errors = &PyExc_ValueError,
     .body = [](const Args& a) {
       const std::string_view name = a.str(0);
-      exporter::GlslOptions opts;
-      opts.include_density = a.boolean(1);
-      opts.include_ior = a.boolean(2);
-      opts.include_sss = a.boolean(3);
+      // A braced list converts left to right, in the order of the arguments.
+      const exporter::GlslOptions opts{a.boolean(1), a.boolean(2), a.boolean(3)};
       (void)a.boolean(4);  // accepted; the text has no caustic term
       return new_str(exporter::glsl_source(name, opts));
     }};

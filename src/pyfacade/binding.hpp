@@ -7,12 +7,15 @@
 //
 // Bindings only convert their arguments: every check of a converted value (a
 // name that must be non-empty, a voxel size that must be positive, ...) is
-// made by the core operation the binding calls, which is what any other
-// caller of that operation gets as well. All conversions come first, so a
-// wrong type is reported before a bad value. The one exception is the row
-// shape of py_kabsch_rmsd's point sets, which only their conversion sees.
+// made by the core operation the binding calls, so any other caller of that
+// operation gets the same checks. A body converts all of its arguments before
+// it calls, so a wrong type is reported before a bad value. The one exception
+// is py_kabsch_rmsd: the lengths and row shapes of its point sets are checked
+// where they are converted, since the core takes them as three-column
+// matrices.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -36,8 +39,7 @@ struct Binding {
   const char* name;
   std::initializer_list<Param> params = {};  // none: the function takes no arguments
   const char* description;                   // the docstring after its text signature
-  // The class operation errors become. Functions that have none keep
-  // RuntimeError for faults nobody expects.
+  // The class operation errors become; functions that have none leave it.
   PyObject* const* errors = &PyExc_RuntimeError;
   Ref (*body)(const Args&);
 
