@@ -115,52 +115,51 @@ PyObject* Args::operator[](std::size_t i) const noexcept {
 
 PyObject* Args::required_object(std::size_t i) const {
   PyObject* o = (*this)[i];
-  if (!o) bad_default(i, "a value this conversion reads");
+  if (!o) bad_default(i);
   return o;
 }
 
 PyObject* Args::none_default_object(std::size_t i) const {
-  if (!is_none(param(i))) bad_default(i, "None");
+  if (!is_none(param(i))) bad_default(i);
   return (*this)[i];
 }
 
-std::string_view Args::default_text(std::size_t i) const {
-  if (!param(i).default_text) bad_default(i, "a default");
-  return param(i).default_text;
+void Args::bad_default(std::size_t i) const {
+  panic(std::string(binding_.name) + ": the default " + param(i).default_text + " of '" + name(i) +
+        "' does not fit its conversion");
 }
 
-void Args::bad_default(std::size_t i, const char* kind) const {
-  panic(std::string(binding_.name) + ": the default of '" + name(i) + "' is not " + kind);
-}
+// An absent argument always has a default: binding refuses calls that leave
+// out a required one.
 
 std::string_view Args::str(std::size_t i) const {
   if (PyObject* o = (*this)[i]) return to_str(o, name(i));
-  const std::string_view text = default_text(i);
+  const std::string_view text = param(i).default_text;
   // A plain double-quoted literal: the text signature shows it as it is.
   if (text.size() < 2 || text.front() != '"' || text.back() != '"' ||
       text.substr(1, text.size() - 2).find_first_of("\"\\") != std::string_view::npos)
-    bad_default(i, "a str");
+    bad_default(i);
   return text.substr(1, text.size() - 2);
 }
 
 double Args::f64(std::size_t i) const {
   if (PyObject* o = (*this)[i]) return to_f64(o, name(i));
   double v = 0.0;
-  if (!parse_number(default_text(i), v)) bad_default(i, "a float");
+  if (!parse_number(param(i).default_text, v)) bad_default(i);
   return v;
 }
 
 std::uint64_t Args::u64(std::size_t i) const {
   if (PyObject* o = (*this)[i]) return to_u64(o, name(i));
   std::uint64_t v = 0;
-  if (!parse_number(default_text(i), v)) bad_default(i, "an int");
+  if (!parse_number(param(i).default_text, v)) bad_default(i);
   return v;
 }
 
 bool Args::boolean(std::size_t i) const {
   if (PyObject* o = (*this)[i]) return to_bool(o, name(i));
-  const std::string_view text = default_text(i);
-  if (text != "True" && text != "False") bad_default(i, "a bool");
+  const std::string_view text = param(i).default_text;
+  if (text != "True" && text != "False") bad_default(i);
   return text == "True";
 }
 

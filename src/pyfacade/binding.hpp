@@ -87,9 +87,8 @@ class Args {
   const Param& param(std::size_t i) const noexcept { return binding_.params.begin()[i]; }
   PyObject* required_object(std::size_t i) const;
   PyObject* none_default_object(std::size_t i) const;
-  // The default's text of an absent argument; panics when there is none.
-  std::string_view default_text(std::size_t i) const;
-  [[noreturn]] void bad_default(std::size_t i, const char* kind) const;
+  // A record whose default cannot be read the way its body reads the argument.
+  [[noreturn]] void bad_default(std::size_t i) const;
 
   const Binding& binding_;
   std::array<PyObject*, kMaxParams> slot_{};
