@@ -79,7 +79,8 @@ def py_data_sheet(name: str) -> Json:
     """The whole entry stored under exactly ``name``. Raises KeyError."""
 
 def py_list_tiers() -> list[str]:
-    """The names of the twelve tiers, in no particular order."""
+    """The names of the twelve tiers in their canonical order, from ``"subatomic"``
+    to ``"biomaterial"``."""
 
 # shaders
 def py_export_glsl(
@@ -138,6 +139,11 @@ def py_export_sdf_raw(
     """Write a raw float32 voxel volume and its JSON sidecar; returns ``out_path``.
     Raises RuntimeError."""
 
+def py_sidecar_path(out_path: str) -> str:
+    """The path of the JSON sidecar ``py_export_sdf_raw`` writes beside ``out_path``:
+    the extension of its last component replaced by ``.json`` (added when there is
+    none). Not in ``__all__``."""
+
 def py_export_vtk_legacy(
     name: str,
     out_path: str,
@@ -171,6 +177,12 @@ def py_export_obj(
 ) -> tuple[str, str]:
     """Write the phase-boundary surface as OBJ with an MTL library; returns
     ``(obj_path, mtl_path)``. Raises RuntimeError."""
+
+def py_mtl_path(obj_path: str) -> str:
+    """The path of the MTL library ``py_export_obj`` writes for ``obj_path``: the
+    extension of its last component replaced by ``.mtl`` (added when there is none);
+    a path whose last component is empty, ``.`` or ``..`` comes back unchanged (the
+    export refuses it). Not in ``__all__``."""
 
 # Fourier bake
 def py_bake_fourier(

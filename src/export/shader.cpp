@@ -66,6 +66,7 @@ NumericProps collect_numeric_props(const Json& entry) {
 }
 
 std::string glsl_source(std::string_view name, const GlslOptions& opts) {
+  if (name.empty()) panic("py_export_glsl: name must be non-empty");
   const std::string ident = glsl_safe_ident(name);
   const data_loader::EntryPtr entry = lookup_entry(name);
   const NumericProps props = collect_numeric_props(*entry);

@@ -32,7 +32,8 @@ struct GlslOptions {
   bool include_sss = true;
 };
 
-// The GLSL source text for `name` (assumed non-empty). Throws the lookup error.
+// py_export_glsl without the interpreter: the GLSL source text for `name`.
+// Panics on an empty name; throws the lookup error.
 std::string glsl_source(std::string_view name, const GlslOptions& opts);
 
 // The HLSL source text for `name` with one struct field per listed property;

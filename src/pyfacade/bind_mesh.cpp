@@ -1,88 +1,73 @@
-// Surface and shader exports: OBJ, STL, GLSL, HLSL.
+// Surface and shader exports: OBJ, STL, GLSL, HLSL, and the MTL path of the
+// OBJ export.
 #include "export/mesh.hpp"
 #include "export/shader.hpp"
 #include "pyfacade/functions.hpp"
 
 namespace lvx::py {
 
-const char DOC_py_export_glsl[] =
-    "py_export_glsl(name, include_density=True, include_ior=True, include_sss=True, "
-    "include_caustic=True)\n--\n\n"
-    "Native twin of `lumivarex.export.export_glsl`: shader source embedding the material's constants.\n\n"
-    "Returns a GLSL 450+ source string for the named material.";
+const Binding py_export_glsl{
+    .name = "py_export_glsl",
+    .params = {{"name"},
+               {"include_density", "True"},
+               {"include_ior", "True"},
+               {"include_sss", "True"},
+               {"include_caustic", "True"}},
+    .description =
+        "Native twin of `lumivarex.export.export_glsl`: shader source embedding the material's "
+        "constants.\n\n"
+        "Returns a GLSL 450+ source string for the named material.",
+    .errors = &PyExc_ValueError,
+    .body = [](const Args& a) {
+      const std::string_view name = a.str(0);
+      // A braced list converts left to right, in the order of the arguments.
+      const exporter::GlslOptions opts{a.boolean(1), a.boolean(2), a.boolean(3)};
+      (void)a.boolean(4);  // accepted; the text has no caustic term
+      return new_str(exporter::glsl_source(name, opts));
+    }};
 
-PyObject* py_export_glsl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  return call(PyExc_ValueError, [&]() -> PyObject* {
-    static const Signature sig{
-        "py_export_glsl", {"name", "include_density", "include_ior", "include_sss", "include_caustic"}, 1};
-    Bound<5> a;
-    bind(sig, args, nargs, kw, a);
-    const std::string_view name = to_str(a[0], "name");
-    exporter::GlslOptions opts;
-    if (a[1]) opts.include_density = to_bool(a[1], "include_density");
-    if (a[2]) opts.include_ior = to_bool(a[2], "include_ior");
-    if (a[3]) opts.include_sss = to_bool(a[3], "include_sss");
-    if (a[4]) (void)to_bool(a[4], "include_caustic");  // accepted; the text has no caustic term
-    if (name.empty()) panic("py_export_glsl: name must be non-empty");
-    return new_str(exporter::glsl_source(name, opts)).release();
-  });
-}
+const Binding py_export_hlsl{
+    .name = "py_export_hlsl",
+    .params = {{"name"}, {"out_path"}, {"properties", "None"}},
+    .description = "Write an HLSL shader file for the named material. Returns the output path.",
+    .errors = &PyExc_RuntimeError,
+    .body = [](const Args& a) {
+      const std::string_view name = a.str(0);
+      const std::string out_path(a.str(1));
+      exporter::export_hlsl(name, out_path, a.opt(2, to_str_list));
+      return new_str(out_path);
+    }};
 
-const char DOC_py_export_hlsl[] =
-    "py_export_hlsl(name, out_path, properties=None)\n--\n\n"
-    "Write an HLSL shader file for the named material. Returns the output path.";
+const Binding py_export_stl{
+    .name = "py_export_stl",
+    .params = {{"name"}, {"out_path"}, {"bounds"}, {"voxel_size"}, {"scale_m", "None"}, {"binary", "True"}},
+    .description = "Write a binary or ASCII STL surface mesh. Returns output path.",
+    .errors = &PyExc_RuntimeError,
+    .body = [](const Args& a) {
+      const BoxArgs box = to_box_args(a);
+      const std::optional<double> scale_m = a.opt(4, to_f64);
+      const bool binary = a.boolean(5);
+      exporter::export_stl(box.name, box.path, box.bounds, box.voxel_size, scale_m, binary);
+      return new_str(box.path);
+    }};
 
-PyObject* py_export_hlsl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  return call(PyExc_RuntimeError, [&]() -> PyObject* {
-    static const Signature sig{"py_export_hlsl", {"name", "out_path", "properties"}, 2};
-    Bound<3> a;
-    bind(sig, args, nargs, kw, a);
-    const std::string_view name = to_str(a[0], "name");
-    const std::string out_path(to_str(a[1], "out_path"));
-    std::optional<std::vector<std::string>> properties;
-    if (a.has(2)) properties = to_str_list(a[2], "properties");
-    exporter::export_hlsl(name, out_path, properties);
-    return new_str(out_path).release();
-  });
-}
+const Binding py_export_obj{
+    .name = "py_export_obj",
+    .params = {{"name"}, {"obj_path"}, {"bounds"}, {"voxel_size"}, {"scale_m", "None"}},
+    .description = "Write OBJ + MTL files. Returns (obj_path, mtl_path).",
+    .errors = &PyExc_RuntimeError,
+    .body = [](const Args& a) {
+      const BoxArgs box = to_box_args(a);
+      const std::optional<double> scale_m = a.opt(4, to_f64);
+      const std::string mtl_path =
+          exporter::export_obj(box.name, box.path, box.bounds, box.voxel_size, scale_m);
+      return tuple_of(box.path, mtl_path);
+    }};
 
-const char DOC_py_export_stl[] =
-    "py_export_stl(name, out_path, bounds, voxel_size, scale_m=None, binary=True)\n--\n\n"
-    "Write a binary or ASCII STL surface mesh. Returns output path.";
-
-PyObject* py_export_stl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  return call(PyExc_RuntimeError, [&]() -> PyObject* {
-    static const Signature sig{
-        "py_export_stl", {"name", "out_path", "bounds", "voxel_size", "scale_m", "binary"}, 4};
-    Bound<6> a;
-    bind(sig, args, nargs, kw, a);
-    const BoxArgs box = to_box_args(a.slot.data(), "out_path");
-    const std::optional<double> scale_m = to_opt_f64(a[4], "scale_m");
-    const bool binary = a[5] ? to_bool(a[5], "binary") : true;
-    exporter::export_stl(box.name, box.path, box.bounds, box.voxel_size, scale_m, binary);
-    return new_str(box.path).release();
-  });
-}
-
-const char DOC_py_export_obj[] =
-    "py_export_obj(name, obj_path, bounds, voxel_size, scale_m=None)\n--\n\n"
-    "Write OBJ + MTL files. Returns (obj_path, mtl_path).";
-
-PyObject* py_export_obj(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  return call(PyExc_RuntimeError, [&]() -> PyObject* {
-    static const Signature sig{"py_export_obj", {"name", "obj_path", "bounds", "voxel_size", "scale_m"}, 4};
-    Bound<5> a;
-    bind(sig, args, nargs, kw, a);
-    const BoxArgs box = to_box_args(a.slot.data(), "obj_path");
-    const std::optional<double> scale_m = to_opt_f64(a[4], "scale_m");
-    const std::string mtl_path =
-        exporter::export_obj(box.name, box.path, box.bounds, box.voxel_size, scale_m);
-    Ref first = new_str(box.path);
-    if (!first) return nullptr;
-    Ref second = new_str(mtl_path);
-    if (!second) return nullptr;
-    return PyTuple_Pack(2, first.get(), second.get());
-  });
-}
+const Binding py_mtl_path{
+    .name = "py_mtl_path",
+    .params = {{"obj_path"}},
+    .description = "The path of the MTL library that `py_export_obj` writes for the OBJ file `obj_path`.",
+    .body = [](const Args& a) { return new_str(exporter::mtl_path_for(a.str(0))); }};
 
 }  // namespace lvx::py

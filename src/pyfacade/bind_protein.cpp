@@ -123,185 +123,76 @@ std::vector<protein::AnglePair> to_angle_pairs(PyObject* o, const char* arg) {
   return out;
 }
 
-// Interned once: the dict keys and the atom names.
-struct AtomStrings {
-  PyObject* name;
-  PyObject* res_idx;
-  PyObject* x;
-  PyObject* y;
-  PyObject* z;
-  PyObject* atom_n;
-  PyObject* atom_ca;
-  PyObject* atom_c;
-};
-
-const AtomStrings* atom_strings() {
-  static const AtomStrings* cached = nullptr;  // guarded by the interpreter lock
-  if (cached) return cached;
-  AtomStrings s{PyUnicode_InternFromString("name"), PyUnicode_InternFromString("res_idx"),
-                PyUnicode_InternFromString("x"),    PyUnicode_InternFromString("y"),
-                PyUnicode_InternFromString("z"),    PyUnicode_InternFromString("N"),
-                PyUnicode_InternFromString("CA"),   PyUnicode_InternFromString("C")};
-  PyObject* all[] = {s.name, s.res_idx, s.x, s.y, s.z, s.atom_n, s.atom_ca, s.atom_c};
-  bool ok = true;
-  for (PyObject* o : all) ok = ok && o != nullptr;
-  if (!ok) {  // nothing partial is kept; a later call tries again
-    for (PyObject* o : all) Py_XDECREF(o);
-    return nullptr;
-  }
-  cached = new AtomStrings(s);  // kept for the life of the process
-  return cached;
-}
-
-inline bool set_float(PyObject* dict, PyObject* key, double v) {
-  Ref f(PyFloat_FromDouble(v));
-  return f && PyDict_SetItem(dict, key, f.get()) == 0;
-}
+RecordKeys kAtomKeys{"name", "res_idx", "x", "y", "z"};
 
 // Builds [{name, res_idx, x, y, z}, ...] in atom order while the chain is
-// walked, so no copy of the chain is stored in between. Every dict is copied
-// from a template that already holds the five keys in order (and the atom
-// name), which is much cheaper than inserting the keys one by one; the copy
-// then only has its four values replaced.
-class AtomDicts {
- public:
-  explicit AtomDicts(std::size_t residues)
-      : s_(strings()),
-        tpl_n_(make_template(s_->atom_n)),
-        tpl_ca_(make_template(s_->atom_ca)),
-        tpl_c_(make_template(s_->atom_c)),
-        list_(PyList_New(static_cast<Py_ssize_t>(3 * residues))) {
-    if (!list_) throw PyErrorSet{};
-  }
-
-  void add_residue(std::uint32_t res_idx, const protein::Vec3& n, const protein::Vec3& ca,
-                   const protein::Vec3& c) {
-    Ref idx(PyLong_FromUnsignedLong(res_idx));
-    if (!idx) throw PyErrorSet{};
-    add(tpl_n_.get(), idx.get(), n);
-    add(tpl_ca_.get(), idx.get(), ca);
-    add(tpl_c_.get(), idx.get(), c);
-  }
-
-  PyObject* release() { return list_.release(); }
-
- private:
-  static const AtomStrings* strings() {
-    const AtomStrings* s = atom_strings();
-    if (!s) throw PyErrorSet{};
-    return s;
-  }
-
-  Ref make_template(PyObject* name) const {
-    Ref d(PyDict_New());
-    if (!d || PyDict_SetItem(d.get(), s_->name, name) < 0 ||
-        PyDict_SetItem(d.get(), s_->res_idx, Py_None) < 0 || PyDict_SetItem(d.get(), s_->x, Py_None) < 0 ||
-        PyDict_SetItem(d.get(), s_->y, Py_None) < 0 || PyDict_SetItem(d.get(), s_->z, Py_None) < 0)
-      throw PyErrorSet{};
-    return d;
-  }
-
-  void add(PyObject* tpl, PyObject* idx, const protein::Vec3& p) {
-    Ref d(PyDict_Copy(tpl));
-    if (!d || PyDict_SetItem(d.get(), s_->res_idx, idx) < 0 || !set_float(d.get(), s_->x, p[0]) ||
-        !set_float(d.get(), s_->y, p[1]) || !set_float(d.get(), s_->z, p[2]))
-      throw PyErrorSet{};
-    PyList_SET_ITEM(list_.get(), next_++, d.release());
-  }
-
-  // The new dicts cannot form cycles, so the collector has nothing to find
-  // while they are built; without the pause it would rescan the growing list
-  // every few hundred dicts.
-  struct GcPause {
-    int was_enabled = PyGC_Disable();
-    ~GcPause() {
-      if (was_enabled) PyGC_Enable();
-    }
-  } gc_pause_;
-  const AtomStrings* s_;
-  const Ref tpl_n_, tpl_ca_, tpl_c_;
-  Ref list_;
-  Py_ssize_t next_ = 0;
-};
-
-PyObject* backbone_to_py(std::span<const protein::AnglePair> phi_psi, std::size_t residues) {
-  AtomDicts out(residues);
-  protein::trace_backbone_ahead(phi_psi, residues,
-                                [&](std::uint32_t i, const protein::Vec3& n, const protein::Vec3& ca,
-                                    const protein::Vec3& c) { out.add_residue(i, n, ca, c); });
-  return out.release();
+// walked, so no copy of the chain is stored in between.
+Ref backbone_to_py(std::span<const protein::AnglePair> phi_psi, std::size_t residues) {
+  RecordList atoms(kAtomKeys, 3 * residues);
+  const Ref n = record(kAtomKeys, "N"), ca = record(kAtomKeys, "CA"), c = record(kAtomKeys, "C");
+  protein::trace_backbone_ahead(
+      phi_psi, residues,
+      [&](std::uint32_t i, const protein::Vec3& pn, const protein::Vec3& pca, const protein::Vec3& pc) {
+        const Ref idx = new_int(i);
+        atoms.add(n, idx.get(), pn[0], pn[1], pn[2]);
+        atoms.add(ca, idx.get(), pca[0], pca[1], pca[2]);
+        atoms.add(c, idx.get(), pc[0], pc[1], pc[2]);
+      });
+  return atoms.release();
 }
 
 }  // namespace
 
-const char DOC_py_kabsch_rmsd[] =
-    "py_kabsch_rmsd(a, b)\n--\n\n"
-    "Compute Kabsch RMSD (Å) between two Nx3 point sets.\n"
-    "`a` and `b` are Python lists of [x, y, z] triples.";
+const Binding py_kabsch_rmsd{.name = "py_kabsch_rmsd",
+                             .params = {{"a"}, {"b"}},
+                             .description =
+                                 "Compute Kabsch RMSD (Å) between two Nx3 point sets.\n"
+                                 "`a` and `b` are Python lists of [x, y, z] triples.",
+                             .errors = &PyExc_ValueError,
+                             .body = [](const Args& args) {
+                               const PointRows a = args.get(0, to_point_rows);
+                               const PointRows b = args.get(1, to_point_rows);
+                               // Lengths first: one empty set against a full one is no perfect match.
+                               if (a.rows() != b.rows()) fail("a and b must have same length");
+                               if (a.rows() == 0) return new_float(0.0);
+                               if (a.short_row || b.short_row) fail("each row must have 3 elements");
+                               return new_float(protein::kabsch_rmsd(a.xyz, b.xyz));
+                             }};
 
-PyObject* py_kabsch_rmsd(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  return call(PyExc_ValueError, [&]() -> PyObject* {
-    static const Signature sig{"py_kabsch_rmsd", {"a", "b"}, 2};
-    Bound<2> bound;
-    bind(sig, args, nargs, kw, bound);
-    const PointRows a = to_point_rows(bound[0], "a");
-    const PointRows b = to_point_rows(bound[1], "b");
-    // Lengths first: one empty set against a full one is no perfect match.
-    if (a.rows() != b.rows()) fail("a and b must have same length");
-    if (a.rows() == 0) return PyFloat_FromDouble(0.0);
-    if (a.short_row || b.short_row) fail("each row must have 3 elements");
-    return PyFloat_FromDouble(protein::kabsch_rmsd(a.xyz, b.xyz));
-  });
-}
+const Binding py_build_backbone{
+    .name = "py_build_backbone",
+    .params = {{"sequence"}, {"phi_psi_deg"}},
+    .description =
+        "Build a protein Cα backbone from phi/psi angles.\n"
+        "`sequence` — 1-letter amino acid codes. `phi_psi_deg` — list of (phi, psi) in degrees.\n"
+        "Returns list of dicts: {name, res_idx, x, y, z}.",
+    .errors = &PyExc_ValueError,
+    .body = [](const Args& a) {
+      const std::string_view sequence = a.str(0);
+      const std::vector<protein::AnglePair> pairs = a.get(1, to_angle_pairs);
+      return backbone_to_py(pairs, protein::backbone_residues(sequence, pairs));
+    }};
 
-const char DOC_py_build_backbone[] =
-    "py_build_backbone(sequence, phi_psi_deg)\n--\n\n"
-    "Build a protein Cα backbone from phi/psi angles.\n"
-    "`sequence` — 1-letter amino acid codes. `phi_psi_deg` — list of (phi, "
-    "psi) in degrees.\n"
-    "Returns list of dicts: {name, res_idx, x, y, z}.";
+const Binding py_build_backbone_from_entry{
+    .name = "py_build_backbone_from_entry",
+    .params = {{"entry_name"}},
+    .description = "Build backbone from a lumivarex protein datasheet entry name.",
+    .errors = &PyExc_KeyError,
+    .body = [](const Args& a) {
+      const protein::ResidueChain chain = protein::residues_of_entry(a.str(0));
+      return backbone_to_py(chain.phi_psi, std::min(chain.sequence.size(), chain.phi_psi.size()));
+    }};
 
-PyObject* py_build_backbone(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  return call(PyExc_ValueError, [&]() -> PyObject* {
-    static const Signature sig{"py_build_backbone", {"sequence", "phi_psi_deg"}, 2};
-    Bound<2> bound;
-    bind(sig, args, nargs, kw, bound);
-    const std::string_view sequence = to_str(bound[0], "sequence");
-    const std::vector<protein::AnglePair> pairs = to_angle_pairs(bound[1], "phi_psi_deg");
-    return backbone_to_py(pairs, protein::backbone_residues(sequence, pairs));
-  });
-}
-
-const char DOC_py_build_backbone_from_entry[] =
-    "py_build_backbone_from_entry(entry_name)\n--\n\n"
-    "Build backbone from a lumivarex protein datasheet entry name.";
-
-PyObject* py_build_backbone_from_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  return call(PyExc_KeyError, [&]() -> PyObject* {
-    static const Signature sig{"py_build_backbone_from_entry", {"entry_name"}, 1};
-    Bound<1> bound;
-    bind(sig, args, nargs, kw, bound);
-    const std::string_view name = to_str(bound[0], "entry_name");
-    const protein::ResidueChain chain = protein::residues_of_entry(name);
-    return backbone_to_py(chain.phi_psi, std::min(chain.sequence.size(), chain.phi_psi.size()));
-  });
-}
-
-const char DOC_py_ramachandran_region[] =
-    "py_ramachandran_region(phi_deg, psi_deg)\n--\n\n"
-    "Classify (phi_deg, psi_deg) into Ramachandran region.\n"
-    "Returns a string: \"alpha_helix\", \"beta_sheet\", \"left_alpha\", "
-    "\"polyproline_ii\", or \"other\".";
-
-PyObject* py_ramachandran_region(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-  return call(PyExc_ValueError, [&]() -> PyObject* {
-    static const Signature sig{"py_ramachandran_region", {"phi_deg", "psi_deg"}, 2};
-    Bound<2> bound;
-    bind(sig, args, nargs, kw, bound);
-    const double phi = to_f64(bound[0], "phi_deg");
-    const double psi = to_f64(bound[1], "psi_deg");
-    return new_str(protein::ramachandran_region(phi, psi)).release();
-  });
-}
+const Binding py_ramachandran_region{
+    .name = "py_ramachandran_region",
+    .params = {{"phi_deg"}, {"psi_deg"}},
+    .description =
+        "Classify (phi_deg, psi_deg) into Ramachandran region.\n"
+        "Returns a string: \"alpha_helix\", \"beta_sheet\", \"left_alpha\", \"polyproline_ii\", "
+        "or \"other\".",
+    .body = [](const Args& a) {
+      const double phi = a.f64(0), psi = a.f64(1);
+      return new_str(protein::ramachandran_region(phi, psi));
+    }};
 
 }  // namespace lvx::py

@@ -5,61 +5,6 @@
 
 namespace lvx::py {
 
-// ------------------------------------------------------------ binding
-
-bool bind_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-               PyObject** out) {
-  const std::size_t n = sig.params.size();
-  const char* const* names = sig.params.begin();
-  for (std::size_t i = 0; i < n; ++i) out[i] = nullptr;
-  if (static_cast<std::size_t>(nargs) > n) {
-    if (sig.required == n)
-      PyErr_Format(PyExc_TypeError, "%s() takes %zu positional argument%s but %zd %s given", sig.function, n,
-                   n == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
-    else
-      PyErr_Format(PyExc_TypeError, "%s() takes from %zu to %zu positional arguments but %zd %s given",
-                   sig.function, sig.required, n, nargs, nargs == 1 ? "was" : "were");
-    return false;
-  }
-  for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
-  const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-  for (Py_ssize_t k = 0; k < nkw; ++k) {
-    PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-    std::size_t idx = n;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (PyUnicode_CompareWithASCIIString(key, names[i]) == 0) {
-        idx = i;
-        break;
-      }
-    }
-    if (idx == n) {
-      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", sig.function, key);
-      return false;
-    }
-    if (out[idx]) {
-      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig.function, names[idx]);
-      return false;
-    }
-    out[idx] = args[nargs + k];
-  }
-  std::vector<const char*> missing;
-  for (std::size_t i = 0; i < sig.required; ++i)
-    if (!out[i]) missing.push_back(names[i]);
-  if (!missing.empty()) {
-    std::string list;
-    for (std::size_t i = 0; i < missing.size(); ++i) {
-      if (i > 0) list += (i + 1 == missing.size()) ? (missing.size() > 2 ? ", and " : " and ") : ", ";
-      list += "'";
-      list += missing[i];
-      list += "'";
-    }
-    PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", sig.function,
-                 missing.size(), missing.size() == 1 ? "" : "s", list.c_str());
-    return false;
-  }
-  return true;
-}
-
 // ------------------------------------------------------------ conversion
 
 std::string type_name(PyObject* o) {
@@ -115,11 +60,6 @@ std::uint64_t to_u64(PyObject* o, const char* arg) {
   return static_cast<std::uint64_t>(v);
 }
 
-std::optional<double> to_opt_f64(PyObject* o, const char* arg) {
-  if (!o || o == Py_None) return std::nullopt;
-  return to_f64(o, arg);
-}
-
 std::array<double, 3> to_point3(PyObject* o, const char* arg) {
   if (!PyTuple_Check(o) || PyTuple_GET_SIZE(o) != 3)
     argument_error(arg, "expected a tuple of 3 numbers, got " + type_name(o));
@@ -142,15 +82,6 @@ Bounds to_bounds(PyObject* o, const char* arg) {
   return b;
 }
 
-BoxArgs to_box_args(PyObject* const* slots, const char* path_arg) {
-  BoxArgs a;
-  a.name = to_str(slots[0], "name");
-  a.path = std::string(to_str(slots[1], path_arg));
-  a.bounds = to_bounds(slots[2], "bounds");
-  a.voxel_size = to_f64(slots[3], "voxel_size");
-  return a;
-}
-
 std::vector<std::string> to_str_list(PyObject* o, const char* arg) {
   return to_list<std::string>(o, arg, "str", [arg](PyObject* item) -> std::optional<std::string> {
     if (!PyUnicode_Check(item)) return std::nullopt;
@@ -161,61 +92,44 @@ std::vector<std::string> to_str_list(PyObject* o, const char* arg) {
 // ------------------------------------------------------------ results
 
 Ref new_str(std::string_view s) {
-  return Ref(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict"));
+  Ref r(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict"));
+  if (!r) throw PyErrorSet{};
+  return r;
 }
 
 Ref new_float(double v) {
-  return Ref(PyFloat_FromDouble(v));
+  Ref r(PyFloat_FromDouble(v));
+  if (!r) throw PyErrorSet{};
+  return r;
 }
 
-PyObject* value_to_py(const Json& v) {
+Ref value_to_py(const Json& v) {
   using T = Json::value_t;
   switch (v.type()) {
     case T::null:
     case T::discarded:
-      Py_RETURN_NONE;
+      return Ref::borrowed(Py_None);
     case T::boolean:
-      return PyBool_FromLong(v.get<bool>() ? 1 : 0);
+      return Ref::borrowed(v.get<bool>() ? Py_True : Py_False);
     case T::number_unsigned:
-      return PyLong_FromUnsignedLongLong(v.get<std::uint64_t>());
+      return new_int(v.get<std::uint64_t>());
     case T::number_integer:
-      return PyLong_FromLongLong(v.get<std::int64_t>());
+      return new_int(v.get<std::int64_t>());
     case T::number_float: {
       const double d = v.get<double>();
-      if (!std::isfinite(d)) Py_RETURN_NONE;  // written as null in JSON text
-      return PyFloat_FromDouble(d);
+      return std::isfinite(d) ? new_float(d) : Ref::borrowed(Py_None);
     }
-    case T::string: {
-      const auto& s = v.get_ref<const std::string&>();
-      return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict");
-    }
-    case T::array: {
-      const auto& a = v.get_ref<const Json::array_t&>();
-      Ref list(PyList_New(static_cast<Py_ssize_t>(a.size())));
-      if (!list) return nullptr;
-      for (std::size_t i = 0; i < a.size(); ++i) {
-        PyObject* item = value_to_py(a[i]);
-        if (!item) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-      }
-      return list.release();
-    }
-    case T::object: {
-      Ref dict(PyDict_New());
-      if (!dict) return nullptr;
-      for (const auto& [key, val] : v.get_ref<const Json::object_t&>()) {
-        Ref k = new_str(key);
-        if (!k) return nullptr;
-        Ref item(value_to_py(val));
-        if (!item || PyDict_SetItem(dict.get(), k.get(), item.get()) < 0) return nullptr;
-      }
-      return dict.release();
-    }
+    case T::string:
+      return new_str(v.get_ref<const std::string&>());
+    case T::array:
+      return list_of(v.get_ref<const Json::array_t&>());
+    case T::object:
+      return dict_of(v.get_ref<const Json::object_t&>());
     case T::binary:
       break;
   }
   PyErr_SetString(PyExc_ValueError, "json serialise: binary values cannot be written as JSON");
-  return nullptr;
+  throw PyErrorSet{};
 }
 
 // ------------------------------------------------------------ errors

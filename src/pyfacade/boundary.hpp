@@ -1,17 +1,20 @@
 // The interpreter boundary shared by every Python-facing function: owned
-// references, argument binding, argument conversion, error mapping and the
-// conversion of datasheet values to Python objects.
+// references, argument conversion, the making of results and error mapping.
+// The record of each function and the binding of its arguments are in
+// binding.hpp.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <array>
+#include <concepts>
 #include <cstdint>
-#include <initializer_list>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -51,33 +54,6 @@ class Ref {
 // Thrown inside a function body when a Python exception is already set.
 struct PyErrorSet {};
 
-// ------------------------------------------------------------ binding
-
-// Parameter list of one function: names in order, the first `required` of
-// them required.
-struct Signature {
-  const char* function;
-  std::initializer_list<const char*> params;
-  std::size_t required;
-};
-
-// Binds fast-call arguments to the parameter slots (borrowed references; null
-// where an argument is absent). An explicit None is left as None; use the
-// opt_* helpers below to treat it as absent. Raises TypeError in the
-// interpreter's wording for missing, surplus, duplicate or unknown arguments.
-template <std::size_t N>
-struct Bound {
-  std::array<PyObject*, N> slot{};
-  PyObject* operator[](std::size_t i) const noexcept { return slot[i]; }
-  bool has(std::size_t i) const noexcept { return slot[i] != nullptr && slot[i] != Py_None; }
-};
-bool bind_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-               PyObject** out);
-template <std::size_t N>
-void bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Bound<N>& out) {
-  if (!bind_args(sig, args, nargs, kwnames, out.slot.data())) throw PyErrorSet{};
-}
-
 // ------------------------------------------------------------ conversion
 // Each raises TypeError "argument 'NAME': reason" (other exception classes,
 // such as OverflowError or UnicodeEncodeError, pass unchanged) and throws
@@ -87,21 +63,10 @@ std::string_view to_str(PyObject* o, const char* arg);
 double to_f64(PyObject* o, const char* arg);
 bool to_bool(PyObject* o, const char* arg);
 std::uint64_t to_u64(PyObject* o, const char* arg);
-std::optional<double> to_opt_f64(PyObject* o, const char* arg);  // None or absent: nullopt
-std::array<double, 3> to_point3(PyObject* o, const char* arg);   // a tuple of three numbers
+std::array<double, 3> to_point3(PyObject* o, const char* arg);  // a tuple of three numbers
 using Bounds = std::array<std::array<double, 3>, 2>;
 Bounds to_bounds(PyObject* o, const char* arg);                      // a tuple of two such tuples
 std::vector<std::string> to_str_list(PyObject* o, const char* arg);  // a sequence of str, not a str
-
-// The leading arguments every box exporter shares: (name, path, bounds,
-// voxel_size), converted in that order from the first four slots.
-struct BoxArgs {
-  std::string_view name;
-  std::string path;
-  Bounds bounds;
-  double voxel_size;
-};
-BoxArgs to_box_args(PyObject* const* slots, const char* path_arg);
 
 // Replaces a pending TypeError by "argument 'NAME': <its text>" and throws
 // PyErrorSet; other pending exceptions are kept as they are.
@@ -135,10 +100,177 @@ std::vector<T> to_list(PyObject* o, const char* arg, const char* noun, F&& conve
 }
 
 // ------------------------------------------------------------ results
+// Every result is made by the constructors and builders below. They are for
+// function bodies: when an object cannot be made they leave its exception
+// set and throw PyErrorSet.
 
-PyObject* value_to_py(const Json& v);  // new reference or null with exception set
 Ref new_str(std::string_view s);
 Ref new_float(double v);
+template <std::integral T>
+Ref new_int(T v) {
+  Ref r;
+  if constexpr (std::is_signed_v<T>)
+    r = Ref(PyLong_FromLongLong(v));
+  else
+    r = Ref(PyLong_FromUnsignedLongLong(v));
+  if (!r) throw PyErrorSet{};
+  return r;
+}
+// A registry value: null, booleans, numbers (64-bit integers as int), text,
+// arrays as lists and objects as dicts in their members' order. A non-finite
+// number, written as null in JSON text, becomes None.
+Ref value_to_py(const Json& v);
+
+namespace detail {
+// The object of one value given to a builder: a number, text, a registry
+// value, a new object (Ref) or a borrowed one (PyObject*).
+inline Ref object_of(Ref&& owned) {
+  if (!owned) throw PyErrorSet{};
+  return std::move(owned);
+}
+inline Ref object_of(PyObject* borrowed) {
+  if (!borrowed) throw PyErrorSet{};
+  return Ref::borrowed(borrowed);
+}
+inline Ref object_of(double v) {
+  return new_float(v);
+}
+inline Ref object_of(std::string_view s) {
+  return new_str(s);
+}
+template <std::integral T>
+Ref object_of(T v) {
+  return new_int(v);
+}
+template <class T>
+requires std::same_as<T, Json> Ref object_of(const T& v) {
+  return value_to_py(v);
+}
+inline void set_item(PyObject* dict, PyObject* key, const Ref& value) {
+  if (PyDict_SetItem(dict, key, value.get()) < 0) throw PyErrorSet{};
+}
+}  // namespace detail
+
+template <class... V>
+Ref tuple_of(V&&... values) {
+  Ref tuple(PyTuple_New(sizeof...(V)));
+  if (!tuple) throw PyErrorSet{};
+  Py_ssize_t i = 0;
+  (PyTuple_SET_ITEM(tuple.get(), i++, detail::object_of(std::forward<V>(values)).release()), ...);
+  return tuple;
+}
+
+template <class R>
+Ref list_of(const R& items) {
+  Ref list(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
+  if (!list) throw PyErrorSet{};
+  Py_ssize_t i = 0;
+  for (const auto& item : items) PyList_SET_ITEM(list.get(), i++, detail::object_of(item).release());
+  return list;
+}
+
+// A dict of computed keys: the (key, value) pairs in their order.
+template <class R>
+Ref dict_of(const R& pairs) {
+  Ref dict(PyDict_New());
+  if (!dict) throw PyErrorSet{};
+  for (const auto& [key, value] : pairs)
+    detail::set_item(dict.get(), detail::object_of(key).get(), detail::object_of(value));
+  return dict;
+}
+
+// The fixed keys of one kind of result record, in their order. They are
+// interned on first use and kept for the life of the process (the
+// interpreter lock guards the first use).
+template <std::size_t N>
+class RecordKeys {
+ public:
+  template <class... S>
+  explicit constexpr RecordKeys(S... names) : names_{names...} {}
+
+  const std::array<PyObject*, N>& get() {
+    if (!ready_) {
+      std::array<PyObject*, N> keys{};
+      for (std::size_t i = 0; i < N; ++i) {
+        keys[i] = PyUnicode_InternFromString(names_[i]);
+        if (!keys[i]) {  // nothing partial is kept; a later call tries again
+          for (PyObject* k : keys) Py_XDECREF(k);
+          throw PyErrorSet{};
+        }
+      }
+      keys_ = keys;
+      ready_ = true;
+    }
+    return keys_;
+  }
+
+ private:
+  std::array<const char*, N> names_;
+  std::array<PyObject*, N> keys_{};
+  bool ready_ = false;
+};
+template <class... S>
+RecordKeys(S...) -> RecordKeys<sizeof...(S)>;
+
+// A dict of every key of a record, in order: the first values are `values`,
+// the others None.
+template <std::size_t N, class... V>
+Ref record(RecordKeys<N>& keys, V&&... values) {
+  static_assert(sizeof...(V) <= N);
+  const std::array<PyObject*, N>& k = keys.get();
+  Ref dict(PyDict_New());
+  if (!dict) throw PyErrorSet{};
+  std::size_t i = 0;
+  (detail::set_item(dict.get(), k[i++], detail::object_of(std::forward<V>(values))), ...);
+  for (; i < N; ++i) detail::set_item(dict.get(), k[i], Ref::borrowed(Py_None));
+  return dict;
+}
+
+// A list of `count` records of the same keys, built one at a time. Each is a
+// copy of a template record that already holds every key in order (and the
+// values the records made from it share), which is much cheaper than
+// inserting the keys one by one; the copy then only has its own values
+// replaced.
+template <std::size_t N>
+class RecordList {
+ public:
+  RecordList(RecordKeys<N>& keys, std::size_t count)
+      : keys_(keys.get()), list_(PyList_New(static_cast<Py_ssize_t>(count))) {
+    if (!list_) throw PyErrorSet{};
+  }
+
+  // Appends a copy of `tpl` (made by record() with the same keys) whose last
+  // values are `values`.
+  template <class... V>
+  void add(const Ref& tpl, V&&... values) {
+    static_assert(sizeof...(V) <= N);
+    if (next_ == PyList_GET_SIZE(list_.get())) panic("RecordList: more records than counted");
+    Ref dict(PyDict_Copy(tpl.get()));
+    if (!dict) throw PyErrorSet{};
+    std::size_t i = N - sizeof...(V);
+    (detail::set_item(dict.get(), keys_[i++], detail::object_of(std::forward<V>(values))), ...);
+    PyList_SET_ITEM(list_.get(), next_++, dict.release());
+  }
+
+  Ref release() {
+    if (next_ != PyList_GET_SIZE(list_.get())) panic("RecordList: fewer records than counted");
+    return std::move(list_);
+  }
+
+ private:
+  // The new dicts cannot form cycles, so the collector has nothing to find
+  // while they are built; without the pause it would rescan the growing list
+  // every few hundred dicts. Declared first: it outlives the list's making.
+  struct GcPause {
+    int was_enabled = PyGC_Disable();
+    ~GcPause() {
+      if (was_enabled) PyGC_Enable();
+    }
+  } gc_pause_;
+  const std::array<PyObject*, N>& keys_;
+  Ref list_;
+  Py_ssize_t next_ = 0;
+};
 
 // ------------------------------------------------------------ errors
 

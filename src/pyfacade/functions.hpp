@@ -1,48 +1,28 @@
-// The module's function table: every Python-facing function and its
-// docstring (text signature, "--", blank line, description). Each area binds
-// its functions in its own file.
+// Every Python-facing function, one Binding record each, defined in the file
+// of its area; module.cpp puts them in the method table.
 #pragma once
 
-#include "pyfacade/boundary.hpp"
-
-#define LVX_DECLARE_FAST(name)                                                           \
-  PyObject* name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw); \
-  extern const char DOC_##name[]
-#define LVX_DECLARE_NOARGS(name)                    \
-  PyObject* name(PyObject* self, PyObject* unused); \
-  extern const char DOC_##name[]
+#include "pyfacade/binding.hpp"
 
 namespace lvx::py {
 
 // registry (bind_get.cpp)
-LVX_DECLARE_FAST(py_get);
-LVX_DECLARE_FAST(py_save);
-LVX_DECLARE_FAST(py_data_sheet);
-LVX_DECLARE_NOARGS(py_list_tiers);
-// sampling (bind_sample.cpp)
-LVX_DECLARE_FAST(py_sample);
-LVX_DECLARE_FAST(py_voxel_counts);  // helper, not in __all__
+extern const Binding py_get, py_save, py_data_sheet, py_list_tiers;
+// sampling and the voxel grid (bind_sample.cpp)
+extern const Binding py_sample, py_voxel_counts;
 // volume exports (bind_volume.cpp)
-LVX_DECLARE_FAST(py_export_sdf_raw);
-LVX_DECLARE_FAST(py_export_vtk_legacy);
+extern const Binding py_export_sdf_raw, py_export_vtk_legacy, py_sidecar_path;
 // surface and shader exports (bind_mesh.cpp)
-LVX_DECLARE_FAST(py_export_glsl);
-LVX_DECLARE_FAST(py_export_hlsl);
-LVX_DECLARE_FAST(py_export_stl);
-LVX_DECLARE_FAST(py_export_obj);
+extern const Binding py_export_glsl, py_export_hlsl, py_export_stl, py_export_obj, py_mtl_path;
 // protein geometry (bind_protein.cpp)
-LVX_DECLARE_FAST(py_kabsch_rmsd);
-LVX_DECLARE_FAST(py_build_backbone);
-LVX_DECLARE_FAST(py_build_backbone_from_entry);
-LVX_DECLARE_FAST(py_ramachandran_region);
+extern const Binding py_kabsch_rmsd, py_build_backbone, py_build_backbone_from_entry, py_ramachandran_region;
 // alloy optimiser (bind_alloy.cpp)
-LVX_DECLARE_FAST(py_optimize_alloy);
+extern const Binding py_optimize_alloy;
 // Fourier bake (bind_fourier.cpp)
-LVX_DECLARE_FAST(py_bake_fourier);
-// helpers of the package's Python layer (bind_check.cpp)
-LVX_DECLARE_FAST(py_check_datasheet);
+extern const Binding py_bake_fourier;
+// the datasheet check of the validate command (bind_check.cpp)
+extern const Binding py_check_datasheet;
 // backend probes (module.cpp)
-LVX_DECLARE_NOARGS(is_rust_backend);
-LVX_DECLARE_NOARGS(version_rust);
+extern const Binding is_rust_backend, version_rust;
 
 }  // namespace lvx::py

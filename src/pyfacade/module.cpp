@@ -2,8 +2,10 @@
 // process and registers the function table.
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "loader/data_loader.hpp"
 #include "pyfacade/functions.hpp"
@@ -21,47 +23,71 @@ const char kModuleDoc[] =
     "installed Python package and eagerly loads all datasheets into\n"
     "the process-wide registry `DATA`, which every function below reads.";
 
-#define LVX_FAST(name)                                                               \
-  {                                                                                  \
-#name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)(void)>(name)), \
-        METH_FASTCALL | METH_KEYWORDS, DOC_##name                                    \
-  }
-#define LVX_NOARGS(name) \
-  { #name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)(void)>(name)), METH_NOARGS, DOC_##name }
+// A record with both of its possible C functions; the method table takes the
+// one its parameter list calls for.
+struct TableRow {
+  const Binding& record;
+  PyCFunction fast;
+  PyCFunction no_args;
+};
+template <const Binding& B>
+TableRow row() {
+  return {B, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fast_entry<B>)),
+          no_args_entry<B>};
+}
 
 // In table order: this is also the order of the module attributes and __all__.
-PyMethodDef kFunctions[] = {
-    LVX_FAST(py_get),
-    LVX_FAST(py_save),
-    LVX_FAST(py_sample),
-    LVX_FAST(py_data_sheet),
-    LVX_NOARGS(py_list_tiers),
-    LVX_FAST(py_export_glsl),
-    LVX_FAST(py_kabsch_rmsd),
-    LVX_FAST(py_build_backbone),
-    LVX_FAST(py_build_backbone_from_entry),
-    LVX_FAST(py_ramachandran_region),
-    LVX_FAST(py_optimize_alloy),
-    LVX_FAST(py_export_hlsl),
-    LVX_FAST(py_export_sdf_raw),
-    LVX_FAST(py_export_vtk_legacy),
-    LVX_FAST(py_export_stl),
-    LVX_FAST(py_export_obj),
-    LVX_FAST(py_bake_fourier),
-    LVX_NOARGS(is_rust_backend),
-    LVX_NOARGS(version_rust),
+const TableRow kFunctions[] = {
+    row<py_get>(),
+    row<py_save>(),
+    row<py_sample>(),
+    row<py_data_sheet>(),
+    row<py_list_tiers>(),
+    row<py_export_glsl>(),
+    row<py_kabsch_rmsd>(),
+    row<py_build_backbone>(),
+    row<py_build_backbone_from_entry>(),
+    row<py_ramachandran_region>(),
+    row<py_optimize_alloy>(),
+    row<py_export_hlsl>(),
+    row<py_export_sdf_raw>(),
+    row<py_export_vtk_legacy>(),
+    row<py_export_stl>(),
+    row<py_export_obj>(),
+    row<py_bake_fourier>(),
+    row<is_rust_backend>(),
+    row<version_rust>(),
 };
 
 // Helpers for the package's own Python layer (the command line, checks):
 // module attributes, but not part of __all__.
-PyMethodDef kHelperFunctions[] = {
-    LVX_FAST(py_voxel_counts),
-    LVX_FAST(py_check_datasheet),
-    {nullptr, nullptr, 0, nullptr},
+const TableRow kHelperFunctions[] = {
+    row<py_voxel_counts>(),
+    row<py_mtl_path>(),
+    row<py_sidecar_path>(),
+    row<py_check_datasheet>(),
 };
 
-#undef LVX_FAST
-#undef LVX_NOARGS
+// The method definitions of a table, with their docstrings. The function
+// objects point into them, so they are made once and kept for the process.
+class MethodTable {
+ public:
+  explicit MethodTable(std::span<const TableRow> rows) {
+    docs_.reserve(rows.size());
+    for (const TableRow& r : rows) docs_.push_back(r.record.docstring());
+    defs_.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const bool no_args = rows[i].record.params.size() == 0;
+      defs_.push_back({rows[i].record.name, no_args ? rows[i].no_args : rows[i].fast,
+                       no_args ? METH_NOARGS : METH_FASTCALL | METH_KEYWORDS, docs_[i].c_str()});
+    }
+  }
+  std::span<PyMethodDef> defs() { return defs_; }
+
+ private:
+  std::vector<std::string> docs_;
+  std::vector<PyMethodDef> defs_;
+};
 
 // m_size 0 rather than -1: with -1 the import machinery would rebuild a
 // removed module from a copy of its dict instead of asking us, and the
@@ -152,6 +178,15 @@ PyObject* init_module() {
     }
   }
 
+  // Made on the first run and kept: the function objects point into them.
+  static std::optional<MethodTable> functions, helpers;
+  try {
+    if (!functions) functions.emplace(kFunctions);
+    if (!helpers) helpers.emplace(kHelperFunctions);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+
   Ref all(PyList_New(0));
   if (!all) return nullptr;
   auto add = [&](const char* name, PyObject* owned_value) -> bool {
@@ -162,13 +197,13 @@ PyObject* init_module() {
   };
   Ref module_name(PyModule_GetNameObject(module.get()));
   if (!module_name) return nullptr;
-  for (PyMethodDef& def : kFunctions) {
+  for (PyMethodDef& def : functions->defs()) {
     if (!add(def.ml_name, PyCFunction_NewEx(&def, module.get(), module_name.get()))) return nullptr;
   }
   if (!add("__version__", PyUnicode_FromString(kVersion))) return nullptr;
-  for (PyMethodDef* def = kHelperFunctions; def->ml_name != nullptr; ++def) {
-    Ref fn(PyCFunction_NewEx(def, module.get(), module_name.get()));
-    if (!fn || PyModule_AddObjectRef(module.get(), def->ml_name, fn.get()) < 0) return nullptr;
+  for (PyMethodDef& def : helpers->defs()) {
+    Ref fn(PyCFunction_NewEx(&def, module.get(), module_name.get()));
+    if (!fn || PyModule_AddObjectRef(module.get(), def.ml_name, fn.get()) < 0) return nullptr;
   }
   if (PyModule_AddObjectRef(module.get(), "__all__", all.get()) < 0) return nullptr;
   if (PyModule_AddObjectRef(module.get(), "PanicException", panic) < 0) return nullptr;
@@ -177,20 +212,16 @@ PyObject* init_module() {
 
 }  // namespace
 
-const char DOC_is_rust_backend[] =
-    "is_rust_backend()\n--\n\n"
-    "Sentinel that the Python facade probes to confirm that the native backend\n"
-    "loaded successfully. Always returns True.";
-PyObject* is_rust_backend(PyObject*, PyObject*) {
-  Py_RETURN_TRUE;
-}
+const Binding is_rust_backend{
+    .name = "is_rust_backend",
+    .description =
+        "Sentinel that the Python facade probes to confirm that the native backend\n"
+        "loaded successfully. Always returns True.",
+    .body = [](const Args&) { return Ref::borrowed(Py_True); }};
 
-const char DOC_version_rust[] =
-    "version_rust()\n--\n\n"
-    "Returns the version of the underlying native library.";
-PyObject* version_rust(PyObject*, PyObject*) {
-  return PyUnicode_FromString(kVersion);
-}
+const Binding version_rust{.name = "version_rust",
+                           .description = "Returns the version of the underlying native library.",
+                           .body = [](const Args&) { return new_str(kVersion); }};
 
 }  // namespace lvx::py
 

@@ -273,7 +273,14 @@ std::optional<double> ResolvedEntry::try_sample(std::string_view property, const
 
 double sample(std::string_view name, std::string_view property, const std::optional<Point>& at,
               std::optional<double> scale_m) {
+  if (name.empty()) panic("py_sample: name must be non-empty");
+  if (property.empty()) panic("py_sample: property must be non-empty");
   return ResolvedEntry::resolve(name).sample(property, at, scale_m);
+}
+
+data_loader::EntryPtr data_sheet(std::string_view name) {
+  if (name.empty()) panic("py_data_sheet: name must be non-empty");
+  return lookup_entry(name);
 }
 
 PropertySampler::PropertySampler(const ResolvedEntry& entry, std::string_view property, double scale_m)

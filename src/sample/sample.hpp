@@ -136,10 +136,15 @@ double volume_weighted_average(const Json& entry, std::string_view property);
 
 // ---------------------------------------------------------------- sampling
 
-// The value of `property` of the entry `name` at `at`. Throws OpError with the
+// py_sample without the interpreter: the value of `property` of the entry
+// `name` at `at`. Panics on an empty name or property; throws OpError with the
 // lookup or model message.
 double sample(std::string_view name, std::string_view property, const std::optional<Point>& at,
               std::optional<double> scale_m);
+
+// py_data_sheet without the interpreter: the entry stored under exactly
+// `name` (lookup_entry). Panics on an empty name.
+data_loader::EntryPtr data_sheet(std::string_view name);
 
 // An entry and its field model resolved once, for callers that sample the same
 // entry at many points (property fields of the exporters, the Fourier bake).

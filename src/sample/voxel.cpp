@@ -51,6 +51,13 @@ std::uint64_t axis_count(double min, double max, double voxel_size) noexcept {
   return static_cast<std::uint64_t>(n);
 }
 
+std::array<std::uint64_t, 3> voxel_counts(const Bounds& bounds, double voxel_size) {
+  if (!(voxel_size > 0.0)) fail("voxel_counts: voxel_size must be positive");
+  return {axis_count(bounds[0][0], bounds[1][0], voxel_size),
+          axis_count(bounds[0][1], bounds[1][1], voxel_size),
+          axis_count(bounds[0][2], bounds[1][2], voxel_size)};
+}
+
 namespace {
 
 // Everything a fill needs: sizes, names, zeroed storage and, when the voxels

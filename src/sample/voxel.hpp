@@ -47,6 +47,9 @@ inline std::array<double, 3> voxel_centre(const Bounds& bounds, double voxel_siz
 // partial voxel counts unless it is a rounding error; saturated to uint64, at
 // least 1.
 std::uint64_t axis_count(double min, double max, double voxel_size) noexcept;
+// The axis counts of the grid over the box, (nx, ny, nz). Throws OpError
+// "voxel_counts: voxel_size must be positive" (NaN included).
+std::array<std::uint64_t, 3> voxel_counts(const Bounds& bounds, double voxel_size);
 
 // Builds the grid. Panics when voxel_size is not > 0 (NaN included); throws
 // the lookup error when no entry is named `name`.
