@@ -4,11 +4,14 @@ from __future__ import annotations
 
 import json
 import math
+from decimal import Decimal
 from pathlib import Path
 
 import meshio
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from stl import mesh as stl_mesh
 
 from conftest import CoreError, expect_errors
@@ -316,3 +319,38 @@ def test_argument_and_value_failures(pkg, tmp_path):
         (f"{sdf}('steel', {out!r}, ((0, 0), (1, 1)), 0.001)", "TypeError", "argument 'bounds': ..."),
     ])
     assert not Path(out).exists()
+
+
+def shortest_plain(v: float) -> str:
+    """The shortest decimal text that reads back as v (repr finds it), without an exponent."""
+    text = format(Decimal(repr(v)), "f")
+    return text.rstrip("0").rstrip(".") if "." in text else text
+
+
+@pytest.fixture(scope="module")
+def header_of(core, tmp_path_factory):
+    """header_of(lo, vs) -> the ORIGIN and SPACING lines of a one-voxel VTK file."""
+    core.py_save("__header", '{"density": 1}', "alloy")
+    out = tmp_path_factory.mktemp("header") / "h.vtk"
+
+    def run(lo: tuple[float, float, float], vs: float) -> list[str]:
+        core.py_export_vtk_legacy("__header", str(out), (lo, lo), vs)
+        return out.read_text().splitlines()[5:7]
+
+    return run
+
+
+def test_header_numbers_below_one(header_of):
+    assert header_of((0.0, 0.0, 0.0), 0.5) == ["ORIGIN 0.25 0.25 0.25", "SPACING 0.5 0.5 0.5"]
+    assert header_of((0.0, -0.625, 0.5), 0.25) == ["ORIGIN 0.125 -0.5 0.625", "SPACING 0.25 0.25 0.25"]
+    assert header_of((0.05, 0.05, -1.05), 0.1) == ["ORIGIN 0.1 0.1 -1", "SPACING 0.1 0.1 0.1"]
+
+
+numbers = st.floats(0.1, 1.0, exclude_max=True) | st.floats(-1.0, -0.1, exclude_min=True) | st.floats(-1e9, 1e9)
+
+
+@settings(max_examples=300, deadline=None)
+@given(lo=st.tuples(numbers, numbers, numbers), vs=st.floats(0.1, 1.0, exclude_max=True) | st.floats(1e-9, 1e9))
+def test_header_numbers_are_shortest_plain_decimals(header_of, lo, vs):
+    centre = [shortest_plain((0 + 0.5) * vs + v) for v in lo]  # the first voxel's centre, as the core computes it
+    assert header_of(lo, vs) == [f"ORIGIN {' '.join(centre)}", f"SPACING {' '.join([shortest_plain(vs)] * 3)}"]
