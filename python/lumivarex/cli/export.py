@@ -51,7 +51,7 @@ def export_voxels(args: argparse.Namespace) -> tuple[list[str], int]:
     else:
         raw = call(core.py_export_sdf_raw, args.name, args.out, bounds, args.voxel, args.scale,
                    args.mode)
-        # Added to the core together with its stub entry; until then mypy knows it not.
+        # The ignore can go once the stub declares py_sidecar_path.
         sidecar: str = core.py_sidecar_path(raw)  # type: ignore[attr-defined, unused-ignore]
         files = [raw, sidecar]
     seconds = time.perf_counter() - started
