@@ -17,7 +17,7 @@ import subprocess
 import sys
 import textwrap
 from pathlib import Path
-from typing import Any, Mapping
+from typing import Any, Iterable, Mapping
 
 import pytest
 
@@ -88,6 +88,33 @@ class TempPackage:
         results = pickle.loads(base64.b64decode(marker[-1][len("@@RESULT@@"):]))
         assert len(results) == len(exprs)
         return [r[1] if r[0] == "ok" else CoreError(*r[1:]) for r in results]
+
+
+def expect_errors(pkg: TempPackage, cases: Iterable[tuple[str, str, str | None]], template: str = "{}") -> None:
+    """Checks a table of failing calls, all run in one subprocess.
+
+    Each case is (expression, exception class name, message); the expression
+    is put into template's braces. The message is compared with the
+    exception's first argument (a KeyError's text without the quotes str()
+    adds); one ending in "..." need only begin it, and None is not compared.
+    """
+    cases = list(cases)
+    results = pkg.eval_all([template.format(expr) for expr, _, _ in cases])
+    wrong = []
+    for (expr, name, message), got in zip(cases, results):
+        if not isinstance(got, CoreError):
+            wrong.append(f"{expr}: returned {got!r}")
+            continue
+        text = got.arg if isinstance(got.arg, str) else got.text
+        if message is None:
+            matches = True
+        elif message.endswith("..."):
+            matches = text.startswith(message[:-3])
+        else:
+            matches = text == message
+        if got.name != name or not matches:
+            wrong.append(f"{expr}: {got.name}: {text!r}, expected {name}: {message!r}")
+    assert not wrong, "\n".join(wrong)
 
 
 def write_datasheets(data: Path, files: Mapping[str, Any]) -> None:

@@ -11,7 +11,7 @@ import textwrap
 
 import pytest
 
-from conftest import CoreError
+from conftest import expect_errors
 
 M64 = (1 << 64) - 1
 DEFAULT_POOL = ["Cr", "Ni", "Mn", "Si", "Cu", "Mo"]
@@ -199,8 +199,7 @@ def test_names_and_targets_that_cannot_match_are_errors(make_package):
     # Each would otherwise reject every draw and end in [] with no reason.
     pkg = make_package({**sheets({"Fe": {"a": 1.0, "s": "text"}, "Cr": {"b": 2.0}, "Ni": {"c": 3.0}}),
                         "atom/bare.json": {"a": 5.0}})  # "a" outside "Properties"
-    prefix = "alloy::optimize_alloy: "
-    cases = {  # arguments -> message after the prefix
+    cases = {  # arguments -> message after "alloy::optimize_alloy: "
         # the base first, then the caller's pool in its order, then each target in order
         "[{'property': ''}], 'Nope', ['Zz']": "base element 'Nope' not found",
         "[{'property': 'a'}], 'fe'": "base element 'fe' not found",  # exact keys only
@@ -215,16 +214,11 @@ def test_names_and_targets_that_cannot_match_are_errors(make_package):
         "[{'property': 'a'}], 'bare'": "no element carries target property 'a'",
         # the default pool is not checked (Mo and the others are missing here) ...
         "[{'property': 'zz'}], 'Fe', []": "no element carries target property 'zz'",
-        # ... and no candidates still returns [] before any check
-        "[{'property': 'zz'}], 'Nope', ['Zz'], 0": None,
     }
-    results = pkg.eval_all([f"core.py_optimize_alloy({args})" for args in cases])
-    for (args, message), got in zip(cases.items(), results):
-        if message is None:
-            assert got == [], args
-        else:
-            assert isinstance(got, CoreError) and (got.name, got.text) == ("ValueError", prefix + message), (
-                args, got)
+    expect_errors(pkg, [(args, "ValueError", "alloy::optimize_alloy: " + message) for args, message in cases.items()],
+                  "core.py_optimize_alloy({})")
+    # ... and no candidates still returns [] before any check
+    assert pkg.eval("core.py_optimize_alloy([{'property': 'zz'}], 'Nope', ['Zz'], 0)") == []
 
 
 def test_window_scores_the_margin_to_the_nearer_edge(make_package):
@@ -317,23 +311,19 @@ def test_top_k_is_the_head_of_the_full_ranking(make_package):
 
 def test_validation_and_arguments(make_package):
     pkg = make_package(sheets(ALL))
-    cases = {  # arguments -> (exception, message or message start)
-        "[], 'Fe'": ("ValueError", "alloy::optimize_alloy: at least one target is required"),
-        "[], ''": ("ValueError", "alloy::optimize_alloy: at least one target is required"),
-        "[{}], ''": ("ValueError", "alloy::optimize_alloy: base element name required"),
-        "'abc', 'Fe'": ("TypeError", "argument 'targets': "),
-        "[{}, 3], 'Fe'": ("TypeError", "argument 'targets': "),
-        "[{}], b'Fe'": ("TypeError", "argument 'base': "),
-        "[{}], 'Fe', 'Cr'": ("TypeError", "argument 'alloying_pool': "),
-        "[{}], 'Fe', ['Cr', 1]": ("TypeError", "argument 'alloying_pool': "),
-        "[{}], 'Fe', n_candidates=None": ("TypeError", "argument 'n_candidates': "),
-        "[{}], 'Fe', top_k=1.5": ("TypeError", "argument 'top_k': "),
-        "[{}], 'Fe', seed=2**64": ("OverflowError", ""),
-    }
-    results = pkg.eval_all([f"core.py_optimize_alloy({args})" for args in cases])
-    for (args, (name, text)), got in zip(cases.items(), results):
-        assert isinstance(got, CoreError) and got.name == name and got.text.startswith(text), (args, got)
-        assert name != "ValueError" or got.text == text
+    expect_errors(pkg, [
+        ("[], 'Fe'", "ValueError", "alloy::optimize_alloy: at least one target is required"),
+        ("[], ''", "ValueError", "alloy::optimize_alloy: at least one target is required"),
+        ("[{}], ''", "ValueError", "alloy::optimize_alloy: base element name required"),
+        ("'abc', 'Fe'", "TypeError", "argument 'targets': ..."),
+        ("[{}, 3], 'Fe'", "TypeError", "argument 'targets': ..."),
+        ("[{}], b'Fe'", "TypeError", "argument 'base': ..."),
+        ("[{}], 'Fe', 'Cr'", "TypeError", "argument 'alloying_pool': ..."),
+        ("[{}], 'Fe', ['Cr', 1]", "TypeError", "argument 'alloying_pool': ..."),
+        ("[{}], 'Fe', n_candidates=None", "TypeError", "argument 'n_candidates': ..."),
+        ("[{}], 'Fe', top_k=1.5", "TypeError", "argument 'top_k': ..."),
+        ("[{}], 'Fe', seed=2**64", "OverflowError", None),
+    ], "core.py_optimize_alloy({})")
 
 
 def test_unseeded_runs_differ(make_package):

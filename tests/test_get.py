@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import json
 import math
+import string
 
 import pytest
 from hypothesis import given, settings
@@ -295,3 +296,48 @@ def test_short_names_of_particles_and_amino_acids(core):
     assert core.py_get("E", "amino_acid")["Symbol"] == "Glu"
     assert core.py_get("antiproton")["Properties"]["charge_e"] == -1
     assert core.py_get("mu+")["Properties"]["charge_e"] == 1
+
+
+def test_a_replaced_entry_answers_only_to_its_new_names(make_package):
+    """Saving over an entry drops its old symbol and aliases, whether the
+    lookup's name indices were built before the save or only after it."""
+    pkg = make_package({
+        "alloy/gear.json": {"Symbol": "Gx", "Aliases": ["Old Gear", "cog"]},
+        "alloy/bolt.json": {"symbol": "Bt", "aliases": ["screw"]},
+    })
+    saves = ["core.py_save('gear', '{\"Symbol\": \"Ny\", \"aliases\": [\"New Gear\"]}', 'alloy')",
+             "core.py_save('bolt', '7', 'alloy')"]  # no longer an object: no names at all
+    gone = ["Gx", "gx", "Old Gear", "OLD GEAR", "cog", "Cog", "Bt", "bt", "screw", "SCREW"]
+    kept = ["gear", "GEAR", "Ny", "nY", "New Gear", "new gear"]
+    lookups = [f"core.py_get({name!r})" for name in gone + kept] + ["core.py_get('bolt')", "core.py_get('BOLT')"]
+    new_gear = {"Symbol": "Ny", "aliases": ["New Gear"]}
+    # warm: an any-case lookup builds the indices before the saves
+    for warm in ([], ["core.py_get('GX')", "core.py_get('SCREW')"]):
+        results = pkg.eval_all(warm + saves + lookups)[len(warm):]
+        assert results[:2] == [{"Symbol": "Gx", "Aliases": ["Old Gear", "cog"]}, {"symbol": "Bt", "aliases": ["screw"]}]
+        found = results[2:]
+        assert [e.arg if isinstance(e, CoreError) else e for e in found[:len(gone)]] == [
+            f"unknown name: {name}" for name in gone], warm
+        assert found[len(gone):] == [new_gear] * len(kept) + [7, 7], warm
+
+
+def test_any_case_lookup_covers_the_whole_ascii_alphabet(core):
+    """Keys, symbols and aliases match in any case for every letter A to Z,
+    and only letters change case: '@[`{' border the alphabets."""
+    upper, lower = string.ascii_uppercase, string.ascii_lowercase
+    core.py_save("__lower_" + lower, '"lower key"', "composite")
+    core.py_save("__UPPER_" + upper, '"upper key"', "composite")
+    core.py_save("__names", json.dumps({"Symbol": "Sym_" + upper, "Aliases": ["Ali_" + lower]}), "composite")
+    core.py_save("__edge@[", '"edge"', "composite")
+    names = {"Symbol": "Sym_" + upper, "Aliases": ["Ali_" + lower]}
+    for scope in ("composite", None):
+        assert core.py_get("__LOWER_" + upper, scope) == "lower key"
+        assert core.py_get("__upper_" + lower, scope) == "upper key"
+        assert core.py_get("__uPpEr_" + "".join(c.swapcase() if i % 2 else c for i, c in enumerate(upper)),
+                           scope) == "upper key"
+        assert core.py_get("sym_" + lower, scope) == names
+        assert core.py_get("ALI_" + upper, scope) == names
+        assert core.py_get("__EDGE@[", scope) == "edge"
+        for neighbour in ("__edge`[", "__edge@{"):  # '@' and '[' lowered one step too far
+            with pytest.raises(KeyError):
+                core.py_get(neighbour, scope)

@@ -8,6 +8,8 @@ import socket
 import subprocess
 import sys
 
+from conftest import CoreError
+
 
 # Prints, as JSON, which of the names in argv the core finds by exact key.
 _FIND = """
@@ -52,6 +54,19 @@ def test_file_selection_rules(make_package):
         "Fe", "a.b", " spaced ", "link"}
     assert pkg.eval("(core.py_get('Fe', 'alloy'), core.py_get('Fe', 'atom'), core.py_get('Fe'))") == (
         {"kind": "alloy"}, {"kind": "atom"}, {"kind": "atom"})
+
+
+def test_a_file_named_only_json_is_no_entry(make_package):
+    """A file named .json has no stem, so nothing it carries is a name to find;
+    .hidden.json is the entry .hidden like any other stem with a dot."""
+    pkg = make_package({
+        "alloy/.json": {"Symbol": "Hid", "Aliases": ["hidden alias"]},
+        "atom/.hidden.json": {"Symbol": "Dot", "Aliases": ["dotted alias"]},
+    })
+    names = ["Hid", "hid", "HID", "hidden alias", "Hidden Alias", ".json", "json", ".hidden", "Dot", "DOTTED ALIAS"]
+    got = [e.arg if isinstance(e, CoreError) else e for e in pkg.eval_all([f"core.py_get({n!r})" for n in names])]
+    dotted = {"Symbol": "Dot", "Aliases": ["dotted alias"]}
+    assert got == [f"unknown name: {n}" for n in names[:7]] + [dotted] * 3
 
 
 def test_document_rules(make_package):

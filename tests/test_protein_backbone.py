@@ -13,7 +13,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from conftest import CoreError
+from conftest import expect_errors
 
 BONDS = {("N", "CA"): 1.458, ("CA", "C"): 1.525, ("C", "N"): 1.329}
 ANGLES = {("N", "CA", "C"): 111.2, ("CA", "C", "N"): 116.2, ("C", "N", "CA"): 121.7}
@@ -228,15 +228,10 @@ def test_backbone_from_entry(make_package):
         len(core.py_build_backbone_from_entry('both')),
     )""")
     assert out == (True, True, [], 6)  # the molecule tier is searched before protein
-    cases = [("missing", "build_backbone_from_entry: entry 'missing' not found"),
-             ("HELIX", "build_backbone_from_entry: entry 'HELIX' not found"),
-             ("shadowed", "build_backbone_from_entry: entry 'shadowed' has no 'residues' array"),
-             ("none", "build_backbone_from_entry: entry 'none' has no 'residues' array")]
-    results = pkg.eval_all([f"core.py_build_backbone_from_entry({name!r})" for name, _ in cases])
-    for (name, message), e in zip(cases, results):
-        assert isinstance(e, CoreError), name
-        assert (e.name, e.arg) == ("KeyError", message)
-    with pytest.raises(Exception) as info:
-        pkg.eval("core.py_build_backbone_from_entry('')")
-    assert info.value.name == "PanicException"
-    assert info.value.text == "build_backbone_from_entry: name must be non-empty"
+    expect_errors(pkg, [
+        ("'missing'", "KeyError", "build_backbone_from_entry: entry 'missing' not found"),
+        ("'HELIX'", "KeyError", "build_backbone_from_entry: entry 'HELIX' not found"),
+        ("'shadowed'", "KeyError", "build_backbone_from_entry: entry 'shadowed' has no 'residues' array"),
+        ("'none'", "KeyError", "build_backbone_from_entry: entry 'none' has no 'residues' array"),
+        ("''", "PanicException", "build_backbone_from_entry: name must be non-empty"),
+    ], "core.py_build_backbone_from_entry({})")

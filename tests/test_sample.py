@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import pytest
 
-from conftest import CoreError
+from conftest import CoreError, expect_errors
 from reference import fnv_pick
 
 DUPLEX = {
@@ -85,17 +85,14 @@ def test_voronoi_points_follow_the_reference_pick(pkg):
 
 
 def test_voronoi_failures(pkg):
-    cases = {
-        "core.py_sample('zero', 'density', (0, 0, 0))": "voronoi sample: total phase volume must be > 0",
-        "core.py_sample('noprops', 'density')": "voronoi sample: entry missing 'phase_properties' object",
-        "core.py_sample('noprops', 'density', (0, 0, 0))": "voronoi sample: entry missing 'phase_properties' object",
-        "core.py_sample('duplex', 'hardness', (0, 0, 0), 0.5)": "voronoi sample: phase 'a' missing numeric 'hardness'",
-        "core.py_sample('gaps', 'v')": "voronoi sample: no properties for phase 'b'",
-        "core.py_sample('nobody', 'v')": "sample::lookup_entry: no datasheet found for 'nobody'",
-    }
-    for (expr, message), e in zip(cases.items(), pkg.eval_all(list(cases))):
-        assert isinstance(e, CoreError), expr
-        assert (e.name, e.arg) == ("KeyError", message), expr
+    expect_errors(pkg, [
+        ("'zero', 'density', (0, 0, 0)", "KeyError", "voronoi sample: total phase volume must be > 0"),
+        ("'noprops', 'density'", "KeyError", "voronoi sample: entry missing 'phase_properties' object"),
+        ("'noprops', 'density', (0, 0, 0)", "KeyError", "voronoi sample: entry missing 'phase_properties' object"),
+        ("'duplex', 'hardness', (0, 0, 0), 0.5", "KeyError", "voronoi sample: phase 'a' missing numeric 'hardness'"),
+        ("'gaps', 'v'", "KeyError", "voronoi sample: no properties for phase 'b'"),
+        ("'nobody', 'v'", "KeyError", "sample::lookup_entry: no datasheet found for 'nobody'"),
+    ], "core.py_sample({})")
     # the average path of a zero-total entry falls back to the top-level value
     assert pkg.eval("core.py_sample('zero', 'density')") == 42.0
     # fractions 2, -1, 1: running sums 2, 1, 2 never let b or c win
@@ -104,14 +101,9 @@ def test_voronoi_failures(pkg):
 
 
 def test_argument_checks(pkg):
-    cases = [
-        ("core.py_sample('', '')", "PanicException", "py_sample: name must be non-empty"),
-        ("core.py_sample('steel', '')", "PanicException", "py_sample: property must be non-empty"),
-        ("core.py_sample('steel', 'density', (1, 2))", "TypeError", None),
-        ("core.py_sample('steel', 'density', None, 'x')", "TypeError", None),
-    ]
-    for (expr, name, text), e in zip(cases, pkg.eval_all([expr for expr, _, _ in cases])):
-        assert isinstance(e, CoreError), expr
-        assert e.name == name, expr
-        if text:
-            assert text in e.text
+    expect_errors(pkg, [
+        ("'', ''", "PanicException", "py_sample: name must be non-empty"),
+        ("'steel', ''", "PanicException", "py_sample: property must be non-empty"),
+        ("'steel', 'density', (1, 2)", "TypeError", "argument 'at': ..."),
+        ("'steel', 'density', None, 'x'", "TypeError", "argument 'scale_m': ..."),
+    ], "core.py_sample({})")

@@ -10,7 +10,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import CoreError
+from conftest import CoreError, expect_errors
 
 DASH = "\u2014"
 LINES = "two\nlines\r"  # a name holding line breaks
@@ -78,12 +78,9 @@ def test_glsl_errors(pkg):
         pkg.eval("core.py_export_glsl('316l stainless')")  # exact names only
     assert (e.value.name, e.value.text) == (
         "ValueError", "export: entry '316l stainless' not found in lumivarex registry")
-    cases = [("core.py_export_glsl('steel', include_caustic=1)", "include_caustic"),
-             ("core.py_export_glsl('steel', True, None)", "include_ior"),
-             ("core.py_export_glsl(b'steel')", "name")]
-    for (call, arg), e in zip(cases, pkg.eval_all([call for call, _ in cases])):
-        assert isinstance(e, CoreError), call
-        assert e.name == "TypeError" and e.text.startswith(f"argument '{arg}': ")
+    expect_errors(pkg, [("'steel', include_caustic=1", "TypeError", "argument 'include_caustic': ..."),
+                        ("'steel', True, None", "TypeError", "argument 'include_ior': ..."),
+                        ("b'steel'", "TypeError", "argument 'name': ...")], "core.py_export_glsl({})")
 
 
 def hlsl(name: str, ident: str, fields: list[tuple[str, str]]) -> str:
@@ -119,15 +116,10 @@ def test_hlsl_files(pkg, tmp_path):
 
 def test_hlsl_errors(pkg, tmp_path):
     target = str(tmp_path / "x.hlsl")
-    cases = [
-        (f"core.py_export_hlsl('', {target!r})", "RuntimeError",
-         "export_hlsl: material name must not be empty"),
-        (f"core.py_export_hlsl('nope', {target!r})", "RuntimeError",
-         "export: entry 'nope' not found in lumivarex registry"),
-    ]
-    for (call, cls, text), e in zip(cases, pkg.eval_all([call for call, _, _ in cases])):
-        assert isinstance(e, CoreError), call
-        assert (e.name, e.text) == (cls, text)
+    expect_errors(pkg, [
+        (f"'', {target!r}", "RuntimeError", "export_hlsl: material name must not be empty"),
+        (f"'nope', {target!r}", "RuntimeError", "export: entry 'nope' not found in lumivarex registry"),
+    ], "core.py_export_hlsl({})")
     with pytest.raises(CoreError) as e:  # a NUL would cut the path short: x.hlsl would be written
         pkg.eval(f"core.py_export_hlsl('steel', {target + chr(0) + '.bak'!r})")
     assert (e.value.name, e.value.text) == ("RuntimeError", "export_hlsl: out_path must not contain a NUL character")

@@ -4,14 +4,17 @@ from __future__ import annotations
 
 import json
 import math
+from decimal import Decimal
 from pathlib import Path
 
 import meshio
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from stl import mesh as stl_mesh
 
-from conftest import CoreError
+from conftest import CoreError, expect_errors
 from reference import centres, fnv_pick, grid_shape, phase_grid
 
 DUPLEX = {
@@ -290,36 +293,64 @@ def test_too_large_grids_are_refused(pkg, tmp_path):
         (((0, 0, 0), (1e6, 1e6, 1)), 1.0, "1000000 x 1000000 x 1"),  # fits 64 bits, not memory
     ]
     outs = {call: tmp_path / f"{call}.out" for call in ("py_export_sdf_raw", "py_export_vtk_legacy")}
-    calls = [(f"core.{call}('steel', {str(out)!r}, {box!r}, {vs})".replace("inf", "float('inf')"), dims)
-             for box, vs, dims in cases for call, out in outs.items()]
-    for (expr, dims), e in zip(calls, pkg.eval_all([expr for expr, _ in calls])):
-        assert isinstance(e, CoreError), expr
-        assert (e.name, e.arg) == ("RuntimeError", f"voxel_phase_map: grid of {dims} voxels is too large")
+    expect_errors(pkg, [(f"core.{call}('steel', {str(out)!r}, {box!r}, {vs})".replace("inf", "float('inf')"),
+                         "RuntimeError", f"voxel_phase_map: grid of {dims} voxels is too large")
+                        for box, vs, dims in cases for call, out in outs.items()])
     assert not any(out.exists() for out in outs.values())
 
 
 def test_argument_and_value_failures(pkg, tmp_path):
     box = ((0, 0, 0), (0.001, 0.001, 0.001))
     out = str(tmp_path / "f.vtk")
-    cases = [
-        (f"core.py_export_vtk_legacy('', {out!r}, {box!r}, 0.001)", "RuntimeError",
-         "export_vtk_legacy: name required"),
-        (f"core.py_export_vtk_legacy('steel', {out!r}, {box!r}, 0)", "RuntimeError",
-         "export_vtk_legacy: voxel_size must be positive"),
-        (f"core.py_export_sdf_raw('', {out!r}, {box!r}, 0.001)", "RuntimeError", "export_sdf_raw: name required"),
-        (f"core.py_export_sdf_raw('steel', {out!r}, {box!r}, -1)", "RuntimeError",
-         "export_sdf_raw: voxel_size must be positive"),
-        (f"core.py_export_sdf_raw('nobody', {out!r}, {box!r}, 1)", "RuntimeError",
+    vtk, sdf = "core.py_export_vtk_legacy", "core.py_export_sdf_raw"
+    expect_errors(pkg, [
+        (f"{vtk}('', {out!r}, {box!r}, 0.001)", "RuntimeError", "export_vtk_legacy: name required"),
+        (f"{vtk}('steel', {out!r}, {box!r}, 0)", "RuntimeError", "export_vtk_legacy: voxel_size must be positive"),
+        (f"{sdf}('', {out!r}, {box!r}, 0.001)", "RuntimeError", "export_sdf_raw: name required"),
+        (f"{sdf}('steel', {out!r}, {box!r}, -1)", "RuntimeError", "export_sdf_raw: voxel_size must be positive"),
+        (f"{sdf}('nobody', {out!r}, {box!r}, 1)", "RuntimeError",
          "sample::lookup_entry: no datasheet found for 'nobody'"),
-        (f"core.py_export_vtk_legacy('steel', {out!r}, {box!r}, float('nan'))", "PanicException",
+        (f"{vtk}('steel', {out!r}, {box!r}, float('nan'))", "PanicException",
          "voxel_phase_map: voxel_size must be positive"),
-        (f"core.py_export_vtk_legacy('steel', {out!r}, {box!r}, 0.001, ['density', ''])", "PanicException",
+        (f"{vtk}('steel', {out!r}, {box!r}, 0.001, ['density', ''])", "PanicException",
          "voxel_sample: property must be non-empty"),
-        (f"core.py_export_vtk_legacy('steel', {out!r}, {box!r}, 0.001, 'density')", "TypeError", "properties"),
-        (f"core.py_export_sdf_raw('steel', {out!r}, {box!r}, 0.001, None, None)", "TypeError", "mode"),
-        (f"core.py_export_sdf_raw('steel', {out!r}, ((0, 0), (1, 1)), 0.001)", "TypeError", "bounds"),
-    ]
-    for (expr, cls, text), e in zip(cases, pkg.eval_all([expr for expr, _, _ in cases])):
-        assert isinstance(e, CoreError), expr
-        assert e.name == cls and text in e.text, expr
+        (f"{vtk}('steel', {out!r}, {box!r}, 0.001, 'density')", "TypeError", "argument 'properties': ..."),
+        (f"{sdf}('steel', {out!r}, {box!r}, 0.001, None, None)", "TypeError", "argument 'mode': ..."),
+        (f"{sdf}('steel', {out!r}, ((0, 0), (1, 1)), 0.001)", "TypeError", "argument 'bounds': ..."),
+    ])
     assert not Path(out).exists()
+
+
+def shortest_plain(v: float) -> str:
+    """The shortest decimal text that reads back as v (repr finds it), without an exponent."""
+    text = format(Decimal(repr(v)), "f")
+    return text.rstrip("0").rstrip(".") if "." in text else text
+
+
+@pytest.fixture(scope="module")
+def header_of(core, tmp_path_factory):
+    """header_of(lo, vs) -> the ORIGIN and SPACING lines of a one-voxel VTK file."""
+    core.py_save("__header", '{"density": 1}', "alloy")
+    out = tmp_path_factory.mktemp("header") / "h.vtk"
+
+    def run(lo: tuple[float, float, float], vs: float) -> list[str]:
+        core.py_export_vtk_legacy("__header", str(out), (lo, lo), vs)
+        return out.read_text().splitlines()[5:7]
+
+    return run
+
+
+def test_header_numbers_below_one(header_of):
+    assert header_of((0.0, 0.0, 0.0), 0.5) == ["ORIGIN 0.25 0.25 0.25", "SPACING 0.5 0.5 0.5"]
+    assert header_of((0.0, -0.625, 0.5), 0.25) == ["ORIGIN 0.125 -0.5 0.625", "SPACING 0.25 0.25 0.25"]
+    assert header_of((0.05, 0.05, -1.05), 0.1) == ["ORIGIN 0.1 0.1 -1", "SPACING 0.1 0.1 0.1"]
+
+
+numbers = st.floats(0.1, 1.0, exclude_max=True) | st.floats(-1.0, -0.1, exclude_min=True) | st.floats(-1e9, 1e9)
+
+
+@settings(max_examples=300, deadline=None)
+@given(lo=st.tuples(numbers, numbers, numbers), vs=st.floats(0.1, 1.0, exclude_max=True) | st.floats(1e-9, 1e9))
+def test_header_numbers_are_shortest_plain_decimals(header_of, lo, vs):
+    centre = [shortest_plain((0 + 0.5) * vs + v) for v in lo]  # the first voxel's centre, as the core computes it
+    assert header_of(lo, vs) == [f"ORIGIN {' '.join(centre)}", f"SPACING {' '.join([shortest_plain(vs)] * 3)}"]
