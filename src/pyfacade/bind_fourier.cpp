@@ -35,7 +35,7 @@ PyObject* py_bake_fourier(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     bind(sig, args, nargs, kw, a);
     const std::string_view entry_name = to_str(a[0], "entry_name");
     const std::string_view property = to_str(a[1], "property");
-    const Bounds bounds = to_bounds(a[2], "bounds");
+    const Box bounds = to_bounds(a[2], "bounds");
     const fourier_bake::GridSize grid = to_grid_size(a[3]);
     const double threshold = a[4] ? to_f64(a[4], "truncate_threshold") : 0.01;
 

@@ -1,7 +1,7 @@
 // Registry functions: py_get, py_save, py_data_sheet, py_list_tiers.
 #include "get/get.hpp"
 #include "pyfacade/functions.hpp"
-#include "sample/lookup.hpp"
+#include "sample/sample.hpp"
 
 namespace lvx::py {
 

@@ -1,6 +1,7 @@
 // Surface and shader exports: OBJ, STL, GLSL, HLSL.
-#include "export/mesh.hpp"
+#include "export/obj.hpp"
 #include "export/shader.hpp"
+#include "export/stl.hpp"
 #include "pyfacade/functions.hpp"
 
 namespace lvx::py {

@@ -16,9 +16,9 @@ namespace {
 // A converted point set: the first three numbers of every row (missing ones
 // left at zero), and whether some row had fewer than three.
 struct PointRows {
-  protein::PointMatrix xyz;
+  std::vector<Point> xyz;
   bool short_row = false;
-  Eigen::Index rows() const { return xyz.rows(); }
+  std::size_t rows() const { return xyz.size(); }
 };
 
 // One number of a row. Exact floats and ints need no interpreter call;
@@ -55,12 +55,12 @@ bool rows_from_buffer(PyObject* o, PointRows& out) {
   if (usable) {
     const Py_ssize_t rows = view.shape[0], cols = view.shape[1];
     out.short_row = rows > 0 && cols < 3;
-    out.xyz.resize(rows, 3);
+    out.xyz.resize(static_cast<std::size_t>(rows));
     const char* base = static_cast<const char*>(view.buf);
     // With short rows the call fails before the numbers are read.
     for (Py_ssize_t i = 0; !out.short_row && i < rows; ++i)
       for (Py_ssize_t j = 0; j < 3; ++j)
-        std::memcpy(&out.xyz(i, j), base + i * view.strides[0] + j * view.strides[1], sizeof(double));
+        std::memcpy(&out.xyz[i][j], base + i * view.strides[0] + j * view.strides[1], sizeof(double));
   }
   PyBuffer_Release(&view);
   return usable;
@@ -75,7 +75,7 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
   Ref seq(PySequence_Fast(o, "expected a sequence of [x, y, z] rows"));
   if (!seq) argument_error(arg);
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-  out.xyz.resize(n, 3);
+  out.xyz.resize(static_cast<std::size_t>(n));
   Py_ssize_t i = 0;
   // The size is re-read on every row: a float conversion may run code that
   // changes the list under us.
@@ -86,7 +86,7 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
                               ", expected a sequence of numbers");
     Ref items(PySequence_Fast(row.get(), "expected a sequence of numbers"));
     if (!items) argument_error(arg);
-    double* dst = out.xyz.data() + 3 * i;
+    double* dst = out.xyz[static_cast<std::size_t>(i)].data();
     Py_ssize_t j = 0;
     for (; j < PySequence_Fast_GET_SIZE(items.get()); ++j) {
       const double v = number_of(PySequence_Fast_GET_ITEM(items.get(), j), arg);
@@ -95,7 +95,7 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
     for (Py_ssize_t k = j; k < 3; ++k) dst[k] = 0.0;
     if (j < 3) out.short_row = true;
   }
-  if (i < n) out.xyz.conservativeResize(i, 3);
+  if (i < n) out.xyz.resize(static_cast<std::size_t>(i));
   return out;
 }
 
@@ -174,8 +174,7 @@ class AtomDicts {
     if (!list_) throw PyErrorSet{};
   }
 
-  void add_residue(std::uint32_t res_idx, const protein::Vec3& n, const protein::Vec3& ca,
-                   const protein::Vec3& c) {
+  void add_residue(std::uint32_t res_idx, const Point& n, const Point& ca, const Point& c) {
     Ref idx(PyLong_FromUnsignedLong(res_idx));
     if (!idx) throw PyErrorSet{};
     add(tpl_n_.get(), idx.get(), n);
@@ -201,7 +200,7 @@ class AtomDicts {
     return d;
   }
 
-  void add(PyObject* tpl, PyObject* idx, const protein::Vec3& p) {
+  void add(PyObject* tpl, PyObject* idx, const Point& p) {
     Ref d(PyDict_Copy(tpl));
     if (!d || PyDict_SetItem(d.get(), s_->res_idx, idx) < 0 || !set_float(d.get(), s_->x, p[0]) ||
         !set_float(d.get(), s_->y, p[1]) || !set_float(d.get(), s_->z, p[2]))
@@ -227,8 +226,9 @@ class AtomDicts {
 PyObject* backbone_to_py(std::span<const protein::AnglePair> phi_psi, std::size_t residues) {
   AtomDicts out(residues);
   protein::trace_backbone_ahead(phi_psi, residues,
-                                [&](std::uint32_t i, const protein::Vec3& n, const protein::Vec3& ca,
-                                    const protein::Vec3& c) { out.add_residue(i, n, ca, c); });
+                                [&](std::uint32_t i, const Point& n, const Point& ca, const Point& c) {
+                                  out.add_residue(i, n, ca, c);
+                                });
   return out.release();
 }
 
@@ -282,8 +282,8 @@ PyObject* py_build_backbone_from_entry(PyObject*, PyObject* const* args, Py_ssiz
     Bound<1> bound;
     bind(sig, args, nargs, kw, bound);
     const std::string_view name = to_str(bound[0], "entry_name");
-    const protein::ResidueChain chain = protein::residues_of_entry(name);
-    return backbone_to_py(chain.phi_psi, std::min(chain.sequence.size(), chain.phi_psi.size()));
+    const std::vector<protein::AnglePair> pairs = protein::residues_of_entry(name);
+    return backbone_to_py(pairs, pairs.size());
   });
 }
 

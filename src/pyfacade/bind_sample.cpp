@@ -18,7 +18,7 @@ PyObject* py_sample(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     bind(sig, args, nargs, kw, a);
     const std::string_view name = to_str(a[0], "name");
     const std::string_view property = to_str(a[1], "property");
-    std::optional<sample::Point> at;
+    std::optional<Point> at;
     if (a.has(2)) at = to_point3(a[2], "at");
     const std::optional<double> scale_m = to_opt_f64(a[3], "scale_m");
     if (name.empty()) panic("py_sample: name must be non-empty");
@@ -36,7 +36,7 @@ PyObject* py_voxel_counts(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     static const Signature sig{"py_voxel_counts", {"bounds", "voxel_size"}, 2};
     Bound<2> a;
     bind(sig, args, nargs, kw, a);
-    const Bounds bounds = to_bounds(a[0], "bounds");
+    const Box bounds = to_bounds(a[0], "bounds");
     const double voxel_size = to_f64(a[1], "voxel_size");
     if (!(voxel_size > 0.0)) fail("voxel_counts: voxel_size must be positive");
     Ref counts(PyTuple_New(3));

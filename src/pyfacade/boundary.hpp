@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/error.hpp"
+#include "core/geometry.hpp"
 #include "core/json.hpp"
 
 namespace lvx::py {
@@ -87,10 +88,9 @@ std::string_view to_str(PyObject* o, const char* arg);
 double to_f64(PyObject* o, const char* arg);
 bool to_bool(PyObject* o, const char* arg);
 std::uint64_t to_u64(PyObject* o, const char* arg);
-std::optional<double> to_opt_f64(PyObject* o, const char* arg);  // None or absent: nullopt
-std::array<double, 3> to_point3(PyObject* o, const char* arg);   // a tuple of three numbers
-using Bounds = std::array<std::array<double, 3>, 2>;
-Bounds to_bounds(PyObject* o, const char* arg);                      // a tuple of two such tuples
+std::optional<double> to_opt_f64(PyObject* o, const char* arg);      // None or absent: nullopt
+Point to_point3(PyObject* o, const char* arg);                       // a tuple of three numbers
+Box to_bounds(PyObject* o, const char* arg);                         // a tuple of two such tuples
 std::vector<std::string> to_str_list(PyObject* o, const char* arg);  // a sequence of str, not a str
 
 // The leading arguments every box exporter shares: (name, path, bounds,
@@ -98,7 +98,7 @@ std::vector<std::string> to_str_list(PyObject* o, const char* arg);  // a sequen
 struct BoxArgs {
   std::string_view name;
   std::string path;
-  Bounds bounds;
+  Box bounds;
   double voxel_size;
 };
 BoxArgs to_box_args(PyObject* const* slots, const char* path_arg);
