@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "protein/protein.hpp"
@@ -16,9 +17,15 @@ namespace {
 // A converted point set: the first three numbers of every row (missing ones
 // left at zero), and whether some row had fewer than three.
 struct PointRows {
-  std::vector<Point> xyz;
+  std::unique_ptr<Point[]> xyz;  // not zeroed: each row is written before it is read
+  std::size_t count = 0;
   bool short_row = false;
-  std::size_t rows() const { return xyz.size(); }
+  std::size_t rows() const { return count; }
+  std::span<const Point> points() const { return {xyz.get(), count}; }
+  void resize(std::size_t n) {
+    xyz = std::make_unique_for_overwrite<Point[]>(n);
+    count = n;
+  }
 };
 
 // One number of a row. Exact floats and ints need no interpreter call;
@@ -55,7 +62,7 @@ bool rows_from_buffer(PyObject* o, PointRows& out) {
   if (usable) {
     const Py_ssize_t rows = view.shape[0], cols = view.shape[1];
     out.short_row = rows > 0 && cols < 3;
-    out.xyz.resize(static_cast<std::size_t>(rows));
+    out.resize(static_cast<std::size_t>(rows));
     const char* base = static_cast<const char*>(view.buf);
     // With short rows the call fails before the numbers are read.
     for (Py_ssize_t i = 0; !out.short_row && i < rows; ++i)
@@ -75,7 +82,7 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
   Ref seq(PySequence_Fast(o, "expected a sequence of [x, y, z] rows"));
   if (!seq) argument_error(arg);
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-  out.xyz.resize(static_cast<std::size_t>(n));
+  out.resize(static_cast<std::size_t>(n));
   Py_ssize_t i = 0;
   // The size is re-read on every row: a float conversion may run code that
   // changes the list under us.
@@ -95,7 +102,7 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
     for (Py_ssize_t k = j; k < 3; ++k) dst[k] = 0.0;
     if (j < 3) out.short_row = true;
   }
-  if (i < n) out.xyz.resize(static_cast<std::size_t>(i));
+  if (i < n) out.count = static_cast<std::size_t>(i);
   return out;
 }
 
@@ -250,7 +257,7 @@ PyObject* py_kabsch_rmsd(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     if (a.rows() != b.rows()) fail("a and b must have same length");
     if (a.rows() == 0) return PyFloat_FromDouble(0.0);
     if (a.short_row || b.short_row) fail("each row must have 3 elements");
-    return PyFloat_FromDouble(protein::kabsch_rmsd(a.xyz, b.xyz));
+    return PyFloat_FromDouble(protein::kabsch_rmsd(a.points(), b.points()));
   });
 }
 
