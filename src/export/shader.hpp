@@ -14,8 +14,7 @@ struct GlslOptions {
   bool include_sss = true;
 };
 
-// The GLSL source text for `name` (assumed non-empty). Throws the lookup error
-// "export: entry '{}' not found in lumivarex registry".
+// The GLSL source text for `name` (assumed non-empty). Throws the lookup error.
 std::string glsl_source(std::string_view name, const GlslOptions& opts);
 
 // Validates `name`, builds the HLSL text (one struct field per listed
