@@ -1,11 +1,13 @@
 // The worker threads of the parallel parts (bulk load, voxel fill, Fourier
-// transform). Workers never touch interpreter objects.
+// transform, backbone walk). Workers never touch interpreter objects.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -69,6 +71,68 @@ template <class F>
 void parallel_chunks(std::uint64_t n, std::uint64_t chunk, F&& fn) {
   parallel_chunks_indexed(worker_count(), n, chunk,
                           [&fn](unsigned, std::uint64_t begin, std::uint64_t end) { fn(begin, end); });
+}
+
+// Hands the n items of a producer to a consumer whose own work per item
+// outweighs making it: produce(put) must call put(item) exactly n times, and
+// consume(i, item) is called for i = 0..n-1 in order on the calling thread.
+// When a second processor is there, the producer runs on a helper thread a
+// little ahead, into one buffer of n items, and publishes `batch` items at a
+// time, so the producer's work costs the consumer nothing. consume() may
+// throw; the helper is then stopped and joined before the exception leaves.
+// produce() must not throw. With one processor, or no thread to be had, put
+// calls consume directly.
+template <class T, class Produce, class Consume>
+void run_ahead(std::size_t n, std::size_t batch, Produce&& produce, Consume&& consume) {
+  const auto direct = [&] {
+    std::size_t i = 0;
+    produce([&](const T& item) { consume(i++, item); });
+  };
+  if (worker_count() < 2) {
+    direct();
+    return;
+  }
+  struct Stopped {};
+  const std::unique_ptr<T[]> items(new T[n]);
+  std::atomic<std::size_t> ready{0};
+  std::atomic<bool> stop{false};
+  auto fill = [&] {
+    try {
+      std::size_t i = 0;
+      produce([&](const T& item) {
+        items[i++] = item;
+        if (i % batch == 0) {
+          ready.store(i, std::memory_order_release);
+          if (stop.load(std::memory_order_relaxed)) throw Stopped{};
+        }
+      });
+      ready.store(n, std::memory_order_release);
+    } catch (const Stopped&) {
+    }
+  };
+  std::thread helper;
+  try {
+    helper = std::thread(fill);
+  } catch (const std::system_error&) {
+    direct();
+    return;
+  }
+  struct Join {
+    std::thread& helper;
+    std::atomic<bool>& stop;
+    ~Join() {
+      stop.store(true, std::memory_order_relaxed);
+      helper.join();
+    }
+  } join{helper, stop};
+  std::size_t available = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    while (i >= available) {
+      available = ready.load(std::memory_order_acquire);
+      if (i >= available) std::this_thread::yield();
+    }
+    consume(i, items[i]);
+  }
 }
 
 }  // namespace lvx

@@ -127,12 +127,6 @@ void append_fixed(std::string& out, double v, int digits) {
   out.append(buf.data(), res.ptr);
 }
 
-std::string fixed(double v, int digits) {
-  std::string s;
-  append_fixed(s, v, digits);
-  return s;
-}
-
 void append_shortest_plain(std::string& out, double v) {
   if (append_non_finite(out, v)) return;
   if (v == 0.0) {
@@ -177,12 +171,6 @@ std::string single_line(std::string_view text) {
 }
 
 void append_uint(std::string& out, std::uint64_t v) {
-  std::array<char, 24> buf;
-  auto res = std::to_chars(buf.data(), buf.data() + buf.size(), v);
-  out.append(buf.data(), res.ptr);
-}
-
-void append_int(std::string& out, std::int64_t v) {
   std::array<char, 24> buf;
   auto res = std::to_chars(buf.data(), buf.data() + buf.size(), v);
   out.append(buf.data(), res.ptr);

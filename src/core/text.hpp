@@ -26,7 +26,6 @@ bool is_valid_utf8(std::string_view bytes) noexcept;
 // sign also for negative zero and never an exponent. NaN is written as "NaN",
 // the infinities as "inf" and "-inf".
 void append_fixed(std::string& out, double v, int digits);
-std::string fixed(double v, int digits);
 
 // Appends the shortest decimal text that reads back to `v`, in plain notation
 // (no exponent), with no fractional part for integral values: 1.0 gives "1",
@@ -39,6 +38,5 @@ std::string single_line(std::string_view text);
 
 // Appends an integer in decimal.
 void append_uint(std::string& out, std::uint64_t v);
-void append_int(std::string& out, std::int64_t v);
 
 }  // namespace lvx

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <unordered_map>
 
 #include "core/error.hpp"
 #include "core/fsio.hpp"
+#include "core/json.hpp"
 #include "core/text.hpp"
+#include "loader/data_loader.hpp"
 
 namespace lvx::exporter {
 
@@ -13,6 +16,8 @@ namespace {
 
 // "—" (U+2014) in the generated headers.
 constexpr std::string_view kEmDash = "\xE2\x80\x94";
+
+using NumericProps = std::unordered_map<std::string, double>;
 
 // The value of the first key present, or the fallback.
 double first_of(const NumericProps& props, std::initializer_list<const char*> keys, double fallback) {
@@ -33,13 +38,15 @@ void append_header(std::string& s, std::string_view name) {
   s += '\n';
 }
 
-}  // namespace
-
+// The entry stored under exactly `name`, first hit over the tiers in canonical
+// order, with the shaders' own message when there is none.
 data_loader::EntryPtr lookup_entry(std::string_view name) {
   if (auto e = data_loader::DATA().find_exact(name)) return e;
   fail("export: entry '" + std::string(name) + "' not found in lumivarex registry");
 }
 
+// One output character per Unicode character: ASCII letters and digits are
+// kept, everything else becomes '_'; a leading digit gets a '_' in front.
 std::string glsl_safe_ident(std::string_view name) {
   std::string out;
   out.reserve(name.size() + 1);
@@ -51,6 +58,8 @@ std::string glsl_safe_ident(std::string_view name) {
   return out;
 }
 
+// Top-level numeric members of an object entry, then the numeric members of
+// its "Properties" object, which replace top-level values of the same key.
 NumericProps collect_numeric_props(const Json& entry) {
   NumericProps props;
   if (!entry.is_object()) return props;
@@ -64,6 +73,8 @@ NumericProps collect_numeric_props(const Json& entry) {
   }
   return props;
 }
+
+}  // namespace
 
 std::string glsl_source(std::string_view name, const GlslOptions& opts) {
   if (name.empty()) panic("py_export_glsl: name must be non-empty");
@@ -100,6 +111,8 @@ std::string glsl_source(std::string_view name, const GlslOptions& opts) {
   s += ");\n}\n";
   return s;
 }
+
+namespace {
 
 std::string hlsl_source(std::string_view name, const std::optional<std::vector<std::string>>& properties) {
   const std::string ident = glsl_safe_ident(name);
@@ -147,6 +160,8 @@ std::string hlsl_source(std::string_view name, const std::optional<std::vector<s
   s += "\ts.PhaseId = -1;\n\treturn s;\n}\n";
   return s;
 }
+
+}  // namespace
 
 void export_hlsl(std::string_view name, const std::string& out_path,
                  const std::optional<std::vector<std::string>>& properties) {

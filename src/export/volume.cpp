@@ -10,6 +10,7 @@
 #include "core/text.hpp"
 #include "export/file_name.hpp"
 #include "sample/sample.hpp"
+#include "sample/voxel.hpp"
 
 namespace lvx::exporter {
 
@@ -50,7 +51,7 @@ std::string value_line(std::optional<double> v) {
 // (0, 0, 0)'s sample, the only message built.
 void append_property(std::string& out, const sample::XFastestGrid& g, const std::vector<std::int32_t>& ids,
                      const std::vector<std::uint64_t>& counts, const sample::ResolvedEntry& entry,
-                     const std::string& property, const sample::Bounds& bounds, double voxel_size,
+                     const std::string& property, const Box& bounds, double voxel_size,
                      std::optional<double> scale_m) {
   const double scale = scale_m.value_or(voxel_size);
   const sample::PropertySampler field(entry, property, scale);
@@ -113,11 +114,11 @@ void append_property(std::string& out, const sample::XFastestGrid& g, const std:
   if (!any) refuse();
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------- VTK
 
-std::string vtk_legacy_text(std::string_view name, const sample::Bounds& bounds, double voxel_size,
+// The whole text of the VTK file. Throws OpError / Panic like
+// export_vtk_legacy, writes nothing.
+std::string vtk_legacy_text(std::string_view name, const Box& bounds, double voxel_size,
                             const std::vector<std::string>& properties, std::optional<double> scale_m) {
   if (name.empty()) fail("export_vtk_legacy: name required");
   if (voxel_size <= 0.0) fail("export_vtk_legacy: voxel_size must be positive");
@@ -171,7 +172,9 @@ std::string vtk_legacy_text(std::string_view name, const sample::Bounds& bounds,
   return out;
 }
 
-void export_vtk_legacy(std::string_view name, const std::string& out_path, const sample::Bounds& bounds,
+}  // namespace
+
+void export_vtk_legacy(std::string_view name, const std::string& out_path, const Box& bounds,
                        double voxel_size, const std::vector<std::string>& properties,
                        std::optional<double> scale_m) {
   const std::string text = vtk_legacy_text(name, bounds, voxel_size, properties, scale_m);
@@ -186,6 +189,10 @@ std::string sdf_sidecar_path(std::string_view out_path) {
   return with_extension(out_path, "json");
 }
 
+namespace {
+
+// The raw volume's bytes. Converts the phase indices in place (they are
+// consumed) and returns a view of their storage.
 std::string_view sdf_raw_bytes(std::vector<std::int32_t>& ids, std::size_t phase_count,
                                std::string_view mode) {
   const bool occupancy = mode == "occupancy";
@@ -201,7 +208,8 @@ std::string_view sdf_raw_bytes(std::vector<std::int32_t>& ids, std::size_t phase
   return {reinterpret_cast<const char*>(ids.data()), ids.size() * sizeof(std::int32_t)};
 }
 
-std::string sdf_sidecar_text(std::string_view name, const sample::Bounds& bounds, double voxel_size,
+// The sidecar's pretty JSON text.
+std::string sdf_sidecar_text(std::string_view name, const Box& bounds, double voxel_size,
                              std::string_view mode, const sample::XFastestGrid& grid) {
   Json doc = Json::object();
   doc["bounds"] = Json::array({Json::array({bounds[0][0], bounds[0][1], bounds[0][2]}),
@@ -216,8 +224,10 @@ std::string sdf_sidecar_text(std::string_view name, const sample::Bounds& bounds
   return write_json_pretty(doc);
 }
 
-void export_sdf_raw(std::string_view name, const std::string& out_path, const sample::Bounds& bounds,
-                    double voxel_size, std::optional<double> scale_m, std::string_view mode) {
+}  // namespace
+
+void export_sdf_raw(std::string_view name, const std::string& out_path, const Box& bounds, double voxel_size,
+                    std::optional<double> scale_m, std::string_view mode) {
   if (name.empty()) fail("export_sdf_raw: name required");
   if (voxel_size <= 0.0) fail("export_sdf_raw: voxel_size must be positive");
   refuse_nul_path("export_sdf_raw", "out_path", out_path);

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/geometry.hpp"
+
 namespace lvx::fourier_bake {
 
 struct FourierCoefficient {
@@ -25,7 +27,6 @@ struct FourierFieldConfig {
   std::string boundary_condition = "periodic";
 };
 
-using Box = std::array<std::array<double, 3>, 2>;  // min corner, max corner
 using GridSize = std::array<std::uint64_t, 3>;
 
 // Throws OpError for invalid arguments and for grids too large to index or

@@ -140,22 +140,6 @@ EntryPtr TierMap::find_alias_lower(const std::string& k) const {
   return first_of(by_alias_lower_, k);
 }
 
-std::size_t TierMap::size() const {
-  std::shared_lock lock(mu_);
-  return map_.size();
-}
-
-std::vector<std::string> TierMap::keys() const {
-  std::vector<std::string> out;
-  {
-    std::shared_lock lock(mu_);
-    out.reserve(map_.size());
-    for (const auto& [k, _] : map_) out.push_back(k);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 // ------------------------------------------------------------------ Registry
 
 EntryPtr Registry::find_exact(std::string_view name) const {

@@ -64,10 +64,6 @@ class TierMap {
   EntryPtr find_alias(const std::string& alias) const;
   EntryPtr find_alias_lower(const std::string& lower) const;
 
-  std::size_t size() const;
-  // Entry names in ascending byte order.
-  std::vector<std::string> keys() const;
-
  private:
   using Index = std::unordered_map<std::string, std::vector<std::string>>;
   struct Slot {

@@ -1,5 +1,5 @@
 // Kabsch superposition RMSD.
-#include <Eigen/SVD>
+#include <Eigen/Dense>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -10,43 +10,41 @@
 namespace lvx::protein {
 namespace {
 
-std::string shape_text(const PointMatrix& m) {
-  return "[" + std::to_string(m.rows()) + ", " + std::to_string(m.cols()) + "]";
+std::string shape_text(std::span<const Point> m) {
+  return "[" + std::to_string(m.size()) + ", 3]";
 }
 
-Eigen::Vector3d centroid(const PointMatrix& m) {
+Eigen::Vector3d centroid(std::span<const Point> m) {
   Eigen::Vector3d sum(0.0, 0.0, 0.0);
-  for (Eigen::Index i = 0; i < m.rows(); ++i) {
-    sum[0] += m(i, 0);
-    sum[1] += m(i, 1);
-    sum[2] += m(i, 2);
+  for (const Point& p : m) {
+    sum[0] += p[0];
+    sum[1] += p[1];
+    sum[2] += p[2];
   }
-  return sum / static_cast<double>(m.rows());
+  return sum / static_cast<double>(m.size());
 }
 
 }  // namespace
 
-double kabsch_rmsd(const PointMatrix& a, const PointMatrix& b) {
-  if (a.cols() != 3) panic("kabsch_rmsd: a must be (N, 3)");
-  if (b.cols() != 3) panic("kabsch_rmsd: b must be (N, 3)");
-  if (a.rows() != b.rows())
+double kabsch_rmsd(std::span<const Point> a, std::span<const Point> b) {
+  if (a.size() != b.size())
     fail("kabsch_rmsd: shape mismatch (" + shape_text(a) + " vs " + shape_text(b) + ")");
-  if (a.rows() == 0) fail("kabsch_rmsd: empty input");
+  if (a.empty()) fail("kabsch_rmsd: empty input");
 
   // The centred rows p_i = a_i - ca and q_i = b_i - cb are formed on the fly
   // in each pass rather than stored: the same arithmetic, without two more
   // N x 3 copies.
   const Eigen::Vector3d ca = centroid(a), cb = centroid(b);
-  const Eigen::Index n = a.rows();
-  auto p_row = [&](Eigen::Index i) {
-    return Eigen::Vector3d(a(i, 0) - ca[0], a(i, 1) - ca[1], a(i, 2) - ca[2]);
+  const std::size_t n = a.size();
+  auto p_row = [&](std::size_t i) {
+    return Eigen::Vector3d(a[i][0] - ca[0], a[i][1] - ca[1], a[i][2] - ca[2]);
   };
-  auto q_row = [&](Eigen::Index i) {
-    return Eigen::Vector3d(b(i, 0) - cb[0], b(i, 1) - cb[1], b(i, 2) - cb[2]);
+  auto q_row = [&](std::size_t i) {
+    return Eigen::Vector3d(b[i][0] - cb[0], b[i][1] - cb[1], b[i][2] - cb[2]);
   };
 
   Eigen::Matrix3d h = Eigen::Matrix3d::Zero();
-  for (Eigen::Index i = 0; i < n; ++i) h.noalias() += q_row(i) * p_row(i).transpose();
+  for (std::size_t i = 0; i < n; ++i) h.noalias() += q_row(i) * p_row(i).transpose();
 
   // Non-finite coordinates carry into H; there is no meaningful rotation to
   // find, so answer NaN rather than hand such a matrix to the decomposition.
@@ -61,7 +59,7 @@ double kabsch_rmsd(const PointMatrix& a, const PointMatrix& b) {
   const Eigen::Matrix3d r = v * Eigen::Vector3d(1.0, 1.0, d).asDiagonal() * u.transpose();
 
   double sum = 0.0;
-  for (Eigen::Index i = 0; i < n; ++i) {
+  for (std::size_t i = 0; i < n; ++i) {
     const Eigen::Vector3d diff = p_row(i) - r * q_row(i);
     sum += diff[0] * diff[0];
     sum += diff[1] * diff[1];

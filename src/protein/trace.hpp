@@ -2,15 +2,12 @@
 // each residue as it is placed instead of storing the whole chain first.
 #pragma once
 
-#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
-#include <system_error>
-#include <thread>
 
+#include "core/geometry.hpp"
 #include "core/parallel.hpp"
 #include "protein/protein.hpp"
 
@@ -27,16 +24,16 @@ constexpr double kAngleCaCN = 116.2;
 constexpr double kAngleCNCa = 121.7;
 constexpr double kOmega = 180.0;
 
-inline Vec3 sub(const Vec3& a, const Vec3& b) {
+inline Point sub(const Point& a, const Point& b) {
   return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
 }
 
-inline Vec3 cross(const Vec3& a, const Vec3& b) {
+inline Point cross(const Point& a, const Point& b) {
   return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
 
 // The zero vector stays zero: no division by a zero length.
-inline Vec3 unit(const Vec3& v) {
+inline Point unit(const Point& v) {
   const double len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
   if (len == 0.0) return {0.0, 0.0, 0.0};
   return {v[0] / len, v[1] / len, v[2] / len};
@@ -53,14 +50,15 @@ struct Bond {
 };
 
 // Places d from a, b, c; the torsion enters as its cosine and sine.
-inline Vec3 place(const Vec3& a, const Vec3& b, const Vec3& c, const Bond& bond, double cos_t, double sin_t) {
-  const Vec3 bc = unit(sub(c, b));
-  const Vec3 nv = unit(cross(sub(b, a), bc));
-  const Vec3 mv = cross(nv, bc);
+inline Point place(const Point& a, const Point& b, const Point& c, const Bond& bond, double cos_t,
+                   double sin_t) {
+  const Point bc = unit(sub(c, b));
+  const Point nv = unit(cross(sub(b, a), bc));
+  const Point mv = cross(nv, bc);
   const double along = bond.axial;
   const double across_m = bond.radial * cos_t;
   const double across_n = bond.radial * sin_t;
-  Vec3 d;
+  Point d;
   for (int k = 0; k < 3; ++k) d[k] = c[k] + along * bc[k] + across_m * mv[k] + across_n * nv[k];
   return d;
 }
@@ -81,16 +79,16 @@ void trace_backbone(std::span<const AnglePair> phi_psi, std::size_t residues, Em
   const double omega = kOmega * kDegToRad;
   const double cos_omega = std::cos(omega), sin_omega = std::sin(omega);
 
-  Vec3 pos_n{0.0, 0.0, 0.0};
-  Vec3 pos_ca{kBondNCa, 0.0, 0.0};
-  Vec3 pos_c{pos_ca[0] + c_bond.axial, pos_ca[1] + c_bond.radial, pos_ca[2] + 0.0};
+  Point pos_n{0.0, 0.0, 0.0};
+  Point pos_ca{kBondNCa, 0.0, 0.0};
+  Point pos_c{pos_ca[0] + c_bond.axial, pos_ca[1] + c_bond.radial, pos_ca[2] + 0.0};
   emit(std::uint32_t{0}, pos_n, pos_ca, pos_c);
   for (std::size_t i = 1; i < residues; ++i) {
     const double psi_prev = phi_psi[i - 1][1] * kDegToRad;
     const double phi = phi_psi[i][0] * kDegToRad;
-    const Vec3 n = place(pos_n, pos_ca, pos_c, n_bond, std::cos(psi_prev), std::sin(psi_prev));
-    const Vec3 ca = place(pos_ca, pos_c, n, ca_bond, cos_omega, sin_omega);
-    const Vec3 c = place(pos_c, n, ca, c_bond, std::cos(phi), std::sin(phi));
+    const Point n = place(pos_n, pos_ca, pos_c, n_bond, std::cos(psi_prev), std::sin(psi_prev));
+    const Point ca = place(pos_ca, pos_c, n, ca_bond, cos_omega, sin_omega);
+    const Point c = place(pos_c, n, ca, c_bond, std::cos(phi), std::sin(phi));
     pos_n = n;
     pos_ca = ca;
     pos_c = c;
@@ -99,64 +97,30 @@ void trace_backbone(std::span<const AnglePair> phi_psi, std::size_t residues, Em
 }
 
 // The same walk and calls for a caller whose own work per residue (building
-// output objects, say) outweighs the placement: on long chains, when a second
-// processor is there, a helper thread walks the chain into one buffer a
-// little ahead while the caller consumes residues in order as they become
-// ready, so the placement's long chain of dependent square roots and
-// divisions costs the caller nothing. consume() runs on the calling thread
-// and may throw; the helper is stopped and joined before the exception
-// leaves. Short chains, or no thread to be had, take the plain walk.
+// output objects, say) outweighs the placement: on long chains the walk runs
+// ahead on a helper thread (see run_ahead), so the placement's long chain of
+// dependent square roots and divisions costs the caller nothing. consume()
+// runs on the calling thread and may throw. Short chains take the plain walk.
 template <class Consume>
 void trace_backbone_ahead(std::span<const AnglePair> phi_psi, std::size_t residues, Consume&& consume) {
   constexpr std::size_t kMinResidues = 2048;  // below this a thread start is not worth it
   constexpr std::size_t kBatch = 64;          // residues published to the caller at a time
-  if (residues < kMinResidues || worker_count() < 2) {
+  if (residues < kMinResidues) {
     trace_backbone(phi_psi, residues, consume);
     return;
   }
   struct Placed {
-    Vec3 n, ca, c;
+    Point n, ca, c;
   };
-  struct Stopped {};
-  const std::unique_ptr<Placed[]> placed(new Placed[residues]);
-  std::atomic<std::size_t> ready{0};
-  std::atomic<bool> stop{false};
-  auto walk = [&] {
-    try {
-      trace_backbone(phi_psi, residues, [&](std::uint32_t i, const Vec3& n, const Vec3& ca, const Vec3& c) {
-        placed[i] = {n, ca, c};
-        if ((i + 1) % kBatch == 0) {
-          ready.store(i + 1, std::memory_order_release);
-          if (stop.load(std::memory_order_relaxed)) throw Stopped{};
-        }
-      });
-      ready.store(residues, std::memory_order_release);
-    } catch (const Stopped&) {
-    }
-  };
-  std::thread helper;
-  try {
-    helper = std::thread(walk);
-  } catch (const std::system_error&) {
-    trace_backbone(phi_psi, residues, consume);
-    return;
-  }
-  struct Join {
-    std::thread& helper;
-    std::atomic<bool>& stop;
-    ~Join() {
-      stop.store(true, std::memory_order_relaxed);
-      helper.join();
-    }
-  } join{helper, stop};
-  std::size_t available = 0;
-  for (std::size_t i = 0; i < residues; ++i) {
-    while (i >= available) {
-      available = ready.load(std::memory_order_acquire);
-      if (i >= available) std::this_thread::yield();
-    }
-    consume(static_cast<std::uint32_t>(i), placed[i].n, placed[i].ca, placed[i].c);
-  }
+  run_ahead<Placed>(
+      residues, kBatch,
+      [&](auto&& put) {
+        trace_backbone(phi_psi, residues,
+                       [&](std::uint32_t, const Point& n, const Point& ca, const Point& c) {
+                         put(Placed{n, ca, c});
+                       });
+      },
+      [&](std::size_t i, const Placed& p) { consume(static_cast<std::uint32_t>(i), p.n, p.ca, p.c); });
 }
 
 }  // namespace lvx::protein

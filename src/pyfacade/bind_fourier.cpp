@@ -38,7 +38,7 @@ const Binding py_bake_fourier{
     .errors = &PyExc_ValueError,
     .body = [](const Args& a) {
       const std::string_view entry_name = a.str(0), property = a.str(1);
-      const Bounds bounds = a.get(2, to_bounds);
+      const Box bounds = a.get(2, to_bounds);
       const fourier_bake::GridSize grid = a.get(3, to_grid_size);
       return bake_to_py(fourier_bake::bake_fourier(entry_name, property, bounds, grid, a.f64(4)));
     }};

@@ -1,7 +1,8 @@
 // Surface and shader exports: OBJ, STL, GLSL, HLSL, and the MTL path of the
 // OBJ export.
-#include "export/mesh.hpp"
+#include "export/obj.hpp"
 #include "export/shader.hpp"
+#include "export/stl.hpp"
 #include "pyfacade/functions.hpp"
 
 namespace lvx::py {

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "protein/protein.hpp"
@@ -16,9 +17,15 @@ namespace {
 // A converted point set: the first three numbers of every row (missing ones
 // left at zero), and whether some row had fewer than three.
 struct PointRows {
-  protein::PointMatrix xyz;
+  std::unique_ptr<Point[]> xyz;  // not zeroed: each row is written before it is read
+  std::size_t count = 0;
   bool short_row = false;
-  Eigen::Index rows() const { return xyz.rows(); }
+  std::size_t rows() const { return count; }
+  std::span<const Point> points() const { return {xyz.get(), count}; }
+  void resize(std::size_t n) {
+    xyz = std::make_unique_for_overwrite<Point[]>(n);
+    count = n;
+  }
 };
 
 // One number of a row. Exact floats and ints need no interpreter call;
@@ -55,12 +62,12 @@ bool rows_from_buffer(PyObject* o, PointRows& out) {
   if (usable) {
     const Py_ssize_t rows = view.shape[0], cols = view.shape[1];
     out.short_row = rows > 0 && cols < 3;
-    out.xyz.resize(rows, 3);
+    out.resize(static_cast<std::size_t>(rows));
     const char* base = static_cast<const char*>(view.buf);
     // With short rows the call fails before the numbers are read.
     for (Py_ssize_t i = 0; !out.short_row && i < rows; ++i)
       for (Py_ssize_t j = 0; j < 3; ++j)
-        std::memcpy(&out.xyz(i, j), base + i * view.strides[0] + j * view.strides[1], sizeof(double));
+        std::memcpy(&out.xyz[i][j], base + i * view.strides[0] + j * view.strides[1], sizeof(double));
   }
   PyBuffer_Release(&view);
   return usable;
@@ -75,7 +82,7 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
   Ref seq(PySequence_Fast(o, "expected a sequence of [x, y, z] rows"));
   if (!seq) argument_error(arg);
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-  out.xyz.resize(n, 3);
+  out.resize(static_cast<std::size_t>(n));
   Py_ssize_t i = 0;
   // The size is re-read on every row: a float conversion may run code that
   // changes the list under us.
@@ -86,7 +93,7 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
                               ", expected a sequence of numbers");
     Ref items(PySequence_Fast(row.get(), "expected a sequence of numbers"));
     if (!items) argument_error(arg);
-    double* dst = out.xyz.data() + 3 * i;
+    double* dst = out.xyz[static_cast<std::size_t>(i)].data();
     Py_ssize_t j = 0;
     for (; j < PySequence_Fast_GET_SIZE(items.get()); ++j) {
       const double v = number_of(PySequence_Fast_GET_ITEM(items.get(), j), arg);
@@ -95,7 +102,7 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
     for (Py_ssize_t k = j; k < 3; ++k) dst[k] = 0.0;
     if (j < 3) out.short_row = true;
   }
-  if (i < n) out.xyz.conservativeResize(i, 3);
+  if (i < n) out.count = static_cast<std::size_t>(i);
   return out;
 }
 
@@ -132,7 +139,7 @@ Ref backbone_to_py(std::span<const protein::AnglePair> phi_psi, std::size_t resi
   const Ref n = record(kAtomKeys, "N"), ca = record(kAtomKeys, "CA"), c = record(kAtomKeys, "C");
   protein::trace_backbone_ahead(
       phi_psi, residues,
-      [&](std::uint32_t i, const protein::Vec3& pn, const protein::Vec3& pca, const protein::Vec3& pc) {
+      [&](std::uint32_t i, const Point& pn, const Point& pca, const Point& pc) {
         const Ref idx = new_int(i);
         atoms.add(n, idx.get(), pn[0], pn[1], pn[2]);
         atoms.add(ca, idx.get(), pca[0], pca[1], pca[2]);
@@ -156,7 +163,7 @@ const Binding py_kabsch_rmsd{.name = "py_kabsch_rmsd",
                                if (a.rows() != b.rows()) fail("a and b must have same length");
                                if (a.rows() == 0) return new_float(0.0);
                                if (a.short_row || b.short_row) fail("each row must have 3 elements");
-                               return new_float(protein::kabsch_rmsd(a.xyz, b.xyz));
+                               return new_float(protein::kabsch_rmsd(a.points(), b.points()));
                              }};
 
 const Binding py_build_backbone{
@@ -179,8 +186,8 @@ const Binding py_build_backbone_from_entry{
     .description = "Build backbone from a lumivarex protein datasheet entry name.",
     .errors = &PyExc_KeyError,
     .body = [](const Args& a) {
-      const protein::ResidueChain chain = protein::residues_of_entry(a.str(0));
-      return backbone_to_py(chain.phi_psi, std::min(chain.sequence.size(), chain.phi_psi.size()));
+      const std::vector<protein::AnglePair> pairs = protein::residues_of_entry(a.str(0));
+      return backbone_to_py(pairs, pairs.size());
     }};
 
 const Binding py_ramachandran_region{

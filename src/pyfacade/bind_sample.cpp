@@ -14,7 +14,7 @@ const Binding py_sample{
     .errors = &PyExc_KeyError,
     .body = [](const Args& a) {
       const std::string_view name = a.str(0), property = a.str(1);
-      const std::optional<sample::Point> at = a.opt(2, to_point3);
+      const std::optional<Point> at = a.opt(2, to_point3);
       const std::optional<double> scale_m = a.opt(3, to_f64);
       return new_float(sample::sample(name, property, at, scale_m));
     }};
@@ -25,7 +25,7 @@ const Binding py_voxel_counts{
     .description = "Voxels per axis, (nx, ny, nz), of the grid every export builds over the box.",
     .errors = &PyExc_ValueError,
     .body = [](const Args& a) {
-      const Bounds bounds = a.get(0, to_bounds);
+      const Box bounds = a.get(0, to_bounds);
       const std::array<std::uint64_t, 3> n = sample::voxel_counts(bounds, a.f64(1));
       return tuple_of(n[0], n[1], n[2]);
     }};

@@ -99,7 +99,7 @@ class Args {
 struct BoxArgs {
   std::string_view name;
   std::string path;
-  Bounds bounds;
+  Box bounds;
   double voxel_size;
 };
 BoxArgs to_box_args(const Args& a);

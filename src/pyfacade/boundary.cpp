@@ -60,18 +60,18 @@ std::uint64_t to_u64(PyObject* o, const char* arg) {
   return static_cast<std::uint64_t>(v);
 }
 
-std::array<double, 3> to_point3(PyObject* o, const char* arg) {
+Point to_point3(PyObject* o, const char* arg) {
   if (!PyTuple_Check(o) || PyTuple_GET_SIZE(o) != 3)
     argument_error(arg, "expected a tuple of 3 numbers, got " + type_name(o));
-  std::array<double, 3> p{};
+  Point p{};
   for (Py_ssize_t i = 0; i < 3; ++i) p[static_cast<std::size_t>(i)] = to_f64(PyTuple_GET_ITEM(o, i), arg);
   return p;
 }
 
-Bounds to_bounds(PyObject* o, const char* arg) {
+Box to_bounds(PyObject* o, const char* arg) {
   if (!PyTuple_Check(o) || PyTuple_GET_SIZE(o) != 2)
     argument_error(arg, "expected a tuple of two (x, y, z) tuples, got " + type_name(o));
-  Bounds b{};
+  Box b{};
   for (Py_ssize_t i = 0; i < 2; ++i) {
     PyObject* corner = PyTuple_GET_ITEM(o, i);
     if (!PyTuple_Check(corner) || PyTuple_GET_SIZE(corner) != 3)

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/error.hpp"
+#include "core/geometry.hpp"
 #include "core/json.hpp"
 
 namespace lvx::py {
@@ -63,9 +64,8 @@ std::string_view to_str(PyObject* o, const char* arg);
 double to_f64(PyObject* o, const char* arg);
 bool to_bool(PyObject* o, const char* arg);
 std::uint64_t to_u64(PyObject* o, const char* arg);
-std::array<double, 3> to_point3(PyObject* o, const char* arg);  // a tuple of three numbers
-using Bounds = std::array<std::array<double, 3>, 2>;
-Bounds to_bounds(PyObject* o, const char* arg);                      // a tuple of two such tuples
+Point to_point3(PyObject* o, const char* arg);                       // a tuple of three numbers
+Box to_bounds(PyObject* o, const char* arg);                         // a tuple of two such tuples
 std::vector<std::string> to_str_list(PyObject* o, const char* arg);  // a sequence of str, not a str
 
 // Replaces a pending TypeError by "argument 'NAME': <its text>" and throws

@@ -1,10 +1,9 @@
 #include "sample/sample.hpp"
 
 #include <cmath>
-#include <limits>
+#include <mutex>
 
 #include "core/error.hpp"
-#include "sample/lookup.hpp"
 
 namespace lvx::sample {
 
@@ -62,7 +61,7 @@ Outcome direct_read(const Json& entry, std::string_view property) noexcept {
   return {0.0, Fault::missing_top, {}};
 }
 
-Outcome read_phase_value(const Json& entry, std::string_view phase, std::string_view property) noexcept {
+Outcome phase_property_lookup(const Json& entry, std::string_view phase, std::string_view property) noexcept {
   const Json* props = member(entry, "phase_properties");
   if (props == nullptr || !props->is_object()) return {0.0, Fault::no_phase_props, phase};
   const Json* of_phase = member(*props, phase);
@@ -72,14 +71,14 @@ Outcome read_phase_value(const Json& entry, std::string_view phase, std::string_
   return {0.0, Fault::no_phase_value, phase};
 }
 
-Outcome weighted_average(const Json& entry, std::string_view property) noexcept {
+Outcome volume_weighted_average(const Json& entry, std::string_view property) noexcept {
   const Json* fr = member(entry, "phase_volume_fractions");
   if (fr != nullptr && fr->is_object()) {
     double weight = 0.0, acc = 0.0;
     for (const auto& [phase, value] : fr->get_ref<const Json::object_t&>()) {
       const auto f = as_number(value);
       if (!f || !(*f > 0.0)) continue;
-      const Outcome v = read_phase_value(entry, phase, property);
+      const Outcome v = phase_property_lookup(entry, phase, property);
       if (v.fault != Fault::none) return v;
       weight += *f;
       acc += *f * v.value;
@@ -104,8 +103,8 @@ bool is_coarse(std::optional<double> scale_m) noexcept {
   return scale_m && std::isfinite(*scale_m) && *scale_m >= 0.01;
 }
 
-Fault build_fractions(const Json& entry, std::vector<std::string>& names, std::vector<double>& running,
-                      double& total) {
+Fault read_fractions(const Json& entry, std::vector<std::string>& names, std::vector<double>& running,
+                     double& total) {
   const Json* fr = member(entry, "phase_volume_fractions");
   if (fr == nullptr || !fr->is_object()) return Fault::no_fractions;
   const auto& obj = fr->get_ref<const Json::object_t&>();
@@ -132,9 +131,97 @@ bool non_decreasing(const std::vector<double>& v) noexcept {
   return true;
 }
 
+// The one instance of the built-in model, which the plans recognise by
+// address.
+const std::shared_ptr<const PTVoronoiPhaseModel>& builtin_phase_model() {
+  static const auto model = std::make_shared<const PTVoronoiPhaseModel>();
+  return model;
+}
+
+std::once_flag REGISTERED;
+
+// What one sample does, given where and at what scale it is taken.
+struct Step {
+  enum Kind { direct, average, pick, model } kind;
+  double cell = 0.0;  // pick: the cell size
+};
+
 }  // namespace
 
+// How the samples of one entry are found, decided once when it is resolved:
+// the direct read of the top-level member (no model, or a name no model is
+// registered under), the built-in phase model, or another registered model.
+struct SamplingPlan {
+  enum class Model { none, phases, other };
+  Model model = Model::none;
+  std::shared_ptr<const FieldModel> other;  // Model::other
+  std::optional<PhaseFractions> fractions;  // Model::phases: the pick's list, when a pick can succeed
+  Fault pick_fault = Fault::none;           // Model::phases without a list: why none can
+
+  static SamplingPlan of(const Json& entry) {
+    const Json* name = member(entry, "phase_model");
+    if (name == nullptr || !name->is_string()) return {};
+    std::shared_ptr<const FieldModel> found = FIELD_MODELS().find(name->get_ref<const std::string&>());
+    if (!found) return {};
+    if (found == builtin_phase_model()) return phases(entry);
+    SamplingPlan p;
+    p.model = Model::other;
+    p.other = std::move(found);
+    return p;
+  }
+
+  static SamplingPlan phases(const Json& entry) {
+    SamplingPlan p;
+    p.model = Model::phases;
+    p.fractions = PhaseFractions::of(entry);
+    if (!p.fractions) {
+      // Read again only to learn which fault it was; no pick is ever made.
+      std::vector<std::string> names;
+      std::vector<double> running;
+      double total = 0.0;
+      p.pick_fault = read_fractions(entry, names, running, total);
+    }
+    return p;
+  }
+
+  Step step(bool at, std::optional<double> scale_m) const noexcept {
+    switch (model) {
+      case Model::none:
+        return {Step::direct};
+      case Model::other:
+        return {Step::model};
+      case Model::phases:
+        break;
+    }
+    if (!at || is_coarse(scale_m)) return {Step::average};
+    return {Step::pick, pick_cell(scale_m)};
+  }
+
+  // The sample's value or fault for every step but Step::model, which runs
+  // the other model instead. `at` matters to Step::pick alone.
+  Outcome outcome(const Json& entry, const Step& step, std::string_view property,
+                  const Point& at) const noexcept {
+    switch (step.kind) {
+      case Step::direct:
+        return direct_read(entry, property);
+      case Step::average:
+        return volume_weighted_average(entry, property);
+      case Step::pick:
+        if (!fractions) return {0.0, pick_fault, {}};
+        return phase_property_lookup(entry, fractions->names()[fractions->pick(at, step.cell)], property);
+      case Step::model:
+        break;
+    }
+    return {0.0, Fault::none, {}};
+  }
+};
+
 // ---------------------------------------------------------------- registry
+
+data_loader::EntryPtr lookup_entry(std::string_view name) {
+  if (auto e = data_loader::DATA().find_exact(name)) return e;
+  fail("sample::lookup_entry: no datasheet found for '" + std::string(name) + "'");
+}
 
 void FieldModelRegistry::insert(std::string name, std::shared_ptr<const FieldModel> model) {
   std::unique_lock lock(mu_);
@@ -152,71 +239,24 @@ FieldModelRegistry& FIELD_MODELS() {
   return registry;
 }
 
-std::once_flag REGISTERED;
-
 void ensure_default_models_registered() {
-  std::call_once(REGISTERED,
-                 [] { FIELD_MODELS().insert("voronoi", std::make_shared<const PTVoronoiPhaseModel>()); });
-}
-
-std::shared_ptr<const FieldModel> find_model(std::string_view name) {
-  return FIELD_MODELS().find(name);
+  std::call_once(REGISTERED, [] { FIELD_MODELS().insert("voronoi", builtin_phase_model()); });
 }
 
 // ---------------------------------------------------------------- phase pick
 
-std::int64_t cell_index(double coord, double cell_size) noexcept {
-  const double f = std::floor(coord / cell_size);
-  if (std::isnan(f)) return 0;
-  if (f >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
-  if (f <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-  return static_cast<std::int64_t>(f);
-}
-
-PhaseFractions PhaseFractions::of(const Json& entry) {
+std::optional<PhaseFractions> PhaseFractions::of(const Json& entry) {
   PhaseFractions p;
-  const Fault f = build_fractions(entry, p.names_, p.running_, p.total_);
-  if (f != Fault::none) raise(f, {}, {});
+  if (read_fractions(entry, p.names_, p.running_, p.total_) != Fault::none) return std::nullopt;
   p.monotone_ = non_decreasing(p.running_);
   return p;
 }
 
-std::optional<PhaseFractions> PhaseFractions::try_of(const Json& entry) noexcept {
-  try {
-    PhaseFractions p;
-    if (build_fractions(entry, p.names_, p.running_, p.total_) != Fault::none) return std::nullopt;
-    p.monotone_ = non_decreasing(p.running_);
-    return p;
-  } catch (...) {
-    return std::nullopt;
-  }
-}
-
-std::size_t PhaseFractions::pick(const Point& at, double cell_size) const noexcept {
-  std::uint64_t h = fnv1a_i64(kFnvOffset, cell_index(at[0], cell_size));
-  h = fnv1a_i64(h, cell_index(at[1], cell_size));
-  h = fnv1a_i64(h, cell_index(at[2], cell_size));
-  return pick_hash(h);
-}
-
-std::string pick_phase_by_voronoi_hash(const Json& entry, const Point& at, double cell_size) {
-  const PhaseFractions p = PhaseFractions::of(entry);
-  return p.names()[p.pick(at, cell_size)];
-}
-
-double phase_property_lookup(const Json& entry, std::string_view phase, std::string_view property) {
-  return value_or_raise(read_phase_value(entry, phase, property), property);
-}
-
-double volume_weighted_average(const Json& entry, std::string_view property) {
-  return value_or_raise(weighted_average(entry, property), property);
-}
-
 double PTVoronoiPhaseModel::evaluate(const Json& entry, std::string_view property,
                                      const std::optional<Point>& at, std::optional<double> scale_m) const {
-  if (!at || is_coarse(scale_m)) return volume_weighted_average(entry, property);
-  const std::string phase = pick_phase_by_voronoi_hash(entry, *at, pick_cell(scale_m));
-  return phase_property_lookup(entry, phase, property);
+  const SamplingPlan plan = SamplingPlan::phases(entry);
+  return value_or_raise(
+      plan.outcome(entry, plan.step(at.has_value(), scale_m), property, at.value_or(Point{})), property);
 }
 
 // ---------------------------------------------------------------- sampling
@@ -225,48 +265,28 @@ ResolvedEntry ResolvedEntry::resolve(std::string_view name) {
   ensure_default_models_registered();
   ResolvedEntry r;
   r.entry_ = lookup_entry(name);
-  const Json* model_name = member(*r.entry_, "phase_model");
-  if (model_name != nullptr && model_name->is_string())
-    r.model_ = find_model(model_name->get_ref<const std::string&>());
-  if (r.model_ && dynamic_cast<const PTVoronoiPhaseModel*>(r.model_.get()) != nullptr) {
-    r.voronoi_ = true;
-    if (auto p = PhaseFractions::try_of(*r.entry_))
-      r.fractions_ = std::make_shared<const PhaseFractions>(std::move(*p));
-  }
+  r.plan_ = std::make_shared<const SamplingPlan>(SamplingPlan::of(*r.entry_));
   return r;
 }
 
 double ResolvedEntry::sample(std::string_view property, const std::optional<Point>& at,
                              std::optional<double> scale_m) const {
-  // A point pick of the built-in model with fractions that were built at
-  // resolve: the model's value without rebuilding them. Every other case
-  // (including the fraction error messages) goes through the model.
-  if (voronoi_ && fractions_ && at && !is_coarse(scale_m))
-    return phase_property_lookup(*entry_, fractions_->names()[fractions_->pick(*at, pick_cell(scale_m))],
-                                 property);
-  if (model_) return model_->evaluate(*entry_, property, at, scale_m);
-  return value_or_raise(direct_read(*entry_, property), property);
+  const Step step = plan_->step(at.has_value(), scale_m);
+  if (step.kind == Step::model) return plan_->other->evaluate(*entry_, property, at, scale_m);
+  return value_or_raise(plan_->outcome(*entry_, step, property, at.value_or(Point{})), property);
 }
 
 std::optional<double> ResolvedEntry::try_sample(std::string_view property, const Point& at,
                                                 double scale_m) const noexcept {
-  Outcome o;
-  if (!model_) {
-    o = direct_read(*entry_, property);
-  } else if (voronoi_) {
-    if (is_coarse(scale_m)) {
-      o = weighted_average(*entry_, property);
-    } else {
-      if (!fractions_) return std::nullopt;
-      o = read_phase_value(*entry_, fractions_->names()[fractions_->pick(at, pick_cell(scale_m))], property);
-    }
-  } else {
+  const Step step = plan_->step(true, scale_m);
+  if (step.kind == Step::model) {
     try {
-      return model_->evaluate(*entry_, property, at, scale_m);
+      return plan_->other->evaluate(*entry_, property, at, scale_m);
     } catch (...) {
       return std::nullopt;
     }
   }
+  const Outcome o = plan_->outcome(*entry_, step, property, at);
   if (o.fault != Fault::none) return std::nullopt;
   return o.value;
 }
@@ -285,27 +305,30 @@ data_loader::EntryPtr data_sheet(std::string_view name) {
 
 PropertySampler::PropertySampler(const ResolvedEntry& entry, std::string_view property, double scale_m)
     : entry_(entry), property_(property), scale_(scale_m) {
-  const Json& e = *entry_.entry_;
-  if (!entry_.model_) {
-    kind_ = Kind::constant;
-    const Outcome o = direct_read(e, property_);
-    if (o.fault == Fault::none) constant_ = o.value;
-  } else if (entry_.voronoi_) {
-    if (is_coarse(scale_m)) {
-      kind_ = Kind::constant;
-      const Outcome o = weighted_average(e, property_);
-      if (o.fault == Fault::none) constant_ = o.value;
-    } else if (!entry_.fractions_) {
-      kind_ = Kind::constant;  // every pick fails
-    } else {
-      kind_ = Kind::per_phase;
-      cell_ = pick_cell(scale_m);
-      fractions_ = entry_.fractions_;
-      per_phase_.reserve(fractions_->names().size());
-      for (const std::string& phase : fractions_->names()) {
-        const Outcome o = read_phase_value(e, phase, property_);
-        per_phase_.push_back(o.fault == Fault::none ? std::optional<double>(o.value) : std::nullopt);
+  const SamplingPlan& plan = *entry_.plan_;
+  const Step step = plan.step(true, scale_m);
+  switch (step.kind) {
+    case Step::model:
+      break;  // Kind::general: every point goes to the model
+    case Step::pick:
+      if (plan.fractions) {
+        kind_ = Kind::per_phase;
+        cell_ = step.cell;
+        fractions_ = &*plan.fractions;
+        per_phase_.reserve(fractions_->names().size());
+        for (const std::string& phase : fractions_->names()) {
+          const Outcome o = phase_property_lookup(*entry_.entry_, phase, property_);
+          per_phase_.push_back(o.fault == Fault::none ? std::optional<double>(o.value) : std::nullopt);
+        }
+        break;
       }
+      [[fallthrough]];  // every pick fails alike
+    case Step::direct:
+    case Step::average: {
+      kind_ = Kind::constant;
+      const Outcome o = plan.outcome(*entry_.entry_, step, property_, Point{});
+      if (o.fault == Fault::none) constant_ = o.value;
+      break;
     }
   }
 }

@@ -1,24 +1,27 @@
 // Field models and point sampling.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/geometry.hpp"
 #include "core/json.hpp"
 #include "loader/data_loader.hpp"
+#include "sample/phase_hash.hpp"
 
 namespace lvx::sample {
 
-using Point = std::array<double, 3>;
+// The entry stored under exactly `name` (no case folding, symbols, aliases or
+// formulas), first hit over the tiers in canonical order. The value is shared
+// read-only. Throws OpError "sample::lookup_entry: no datasheet found for '{}'".
+data_loader::EntryPtr lookup_entry(std::string_view name);
 
 // A spatial property model. Stateless and shared by every thread.
 class FieldModel {
@@ -53,44 +56,19 @@ class FieldModelRegistry {
 
 // The process-wide model registry, created empty on first use.
 FieldModelRegistry& FIELD_MODELS();
-// Guards the one registration of the built-in models.
-extern std::once_flag REGISTERED;
 
 // Registers the built-in "voronoi" model once per process.
 void ensure_default_models_registered();
-// The model registered under `name`, or null.
-std::shared_ptr<const FieldModel> find_model(std::string_view name);
 
 // ---------------------------------------------------------------- phase pick
-
-// Cells of side `cell_size` aligned at the origin: floor(coord / cell_size)
-// as a signed 64-bit index, saturated (NaN gives 0).
-std::int64_t cell_index(double coord, double cell_size) noexcept;
-
-inline constexpr std::uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
-inline constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
-
-// Feeds the eight little-endian bytes of `v` into the FNV-1a state `h`. The
-// cell hash is fnv1a_i64(fnv1a_i64(fnv1a_i64(kFnvOffset, ix), iy), iz).
-inline std::uint64_t fnv1a_i64(std::uint64_t h, std::int64_t v) noexcept {
-  auto u = static_cast<std::uint64_t>(v);
-  for (int i = 0; i < 8; ++i) {
-    h ^= u & 0xffU;
-    h *= kFnvPrime;
-    u >>= 8;
-  }
-  return h;
-}
 
 // The phase fraction list of an entry (the numeric members of
 // "phase_volume_fractions", in key order) with its running sums, built once
 // for any number of picks.
 class PhaseFractions {
  public:
-  // Throws OpError with the pick's message when no pick can succeed.
-  static PhaseFractions of(const Json& entry);
-  // nullopt where `of` throws; builds no message.
-  static std::optional<PhaseFractions> try_of(const Json& entry) noexcept;
+  // nullopt when no pick can succeed; builds no message.
+  static std::optional<PhaseFractions> of(const Json& entry);
 
   // Index (into names()) of the phase for a cell hash.
   std::size_t pick_hash(std::uint64_t h) const noexcept {
@@ -114,7 +92,10 @@ class PhaseFractions {
     return n - 1;
   }
   // Index of the phase for the cell that holds `at`.
-  std::size_t pick(const Point& at, double cell_size) const noexcept;
+  std::size_t pick(const Point& at, double cell_size) const noexcept {
+    return pick_hash(
+        cell_hash(cell_index(at[0], cell_size), cell_index(at[1], cell_size), cell_index(at[2], cell_size)));
+  }
 
   const std::vector<std::string>& names() const noexcept { return names_; }
 
@@ -125,16 +106,10 @@ class PhaseFractions {
   bool monotone_ = false;  // running sums non-decreasing, none NaN
 };
 
-// The name of the phase picked for the cell of `at`. Throws OpError with the
-// pick's message.
-std::string pick_phase_by_voronoi_hash(const Json& entry, const Point& at, double cell_size);
-// "phase_properties"[phase][property] as a number. Throws OpError.
-double phase_property_lookup(const Json& entry, std::string_view phase, std::string_view property);
-// The fraction-weighted mean over the phases with a positive fraction, or the
-// top-level value when there is none. Throws OpError.
-double volume_weighted_average(const Json& entry, std::string_view property);
-
 // ---------------------------------------------------------------- sampling
+
+// How the samples of one entry are found, decided when it is resolved.
+struct SamplingPlan;
 
 // py_sample without the interpreter: the value of `property` of the entry
 // `name` at `at`. Panics on an empty name or property; throws OpError with the
@@ -146,10 +121,11 @@ double sample(std::string_view name, std::string_view property, const std::optio
 // `name` (lookup_entry). Panics on an empty name.
 data_loader::EntryPtr data_sheet(std::string_view name);
 
-// An entry and its field model resolved once, for callers that sample the same
-// entry at many points (property fields of the exporters, the Fourier bake).
-// Works on the registry's shared read-only value: no copy per sample. Gives
-// exactly the value `sample` gives for the same arguments.
+// An entry resolved once, with the way its samples are found, for callers
+// that sample the same entry at many points (property fields of the
+// exporters, the Fourier bake). Works on the registry's shared read-only
+// value: no copy per sample. Gives exactly the value `sample` gives for the
+// same arguments.
 class ResolvedEntry {
  public:
   // Throws the lookup error of `sample` when no entry is named `name`.
@@ -157,24 +133,19 @@ class ResolvedEntry {
   // Throws OpError like `sample`.
   double sample(std::string_view property, const std::optional<Point>& at,
                 std::optional<double> scale_m) const;
-  // nullopt where `sample` would fail; builds no message on that path.
-  std::optional<double> try_sample(std::string_view property, const Point& at, double scale_m) const noexcept;
-  const Json& entry() const noexcept { return *entry_; }
-
-  // The field model in use; null for the direct (homogeneous) read.
-  const FieldModel* model() const noexcept { return model_.get(); }
 
  private:
   friend class PropertySampler;
+  // nullopt where `sample` would fail; builds no message on that path.
+  std::optional<double> try_sample(std::string_view property, const Point& at, double scale_m) const noexcept;
+
   data_loader::EntryPtr entry_;
-  std::shared_ptr<const FieldModel> model_;
-  bool voronoi_ = false;                             // model_ is the built-in model
-  std::shared_ptr<const PhaseFractions> fractions_;  // voronoi only; null when no pick can succeed
+  std::shared_ptr<const SamplingPlan> plan_;
 };
 
 // One property of a resolved entry at one fixed scale, prepared for sampling
-// at many points. at(p) gives exactly ResolvedEntry::try_sample(property, p,
-// scale_m). Keeps the entry alive.
+// at many points. at(p) gives exactly the value `sample` gives at p, or
+// nullopt where it fails. Keeps the entry alive.
 class PropertySampler {
  public:
   PropertySampler(const ResolvedEntry& entry, std::string_view property, double scale_m);
@@ -202,7 +173,7 @@ class PropertySampler {
   Kind kind_ = Kind::general;
   std::optional<double> constant_;
   double cell_ = 0.0;
-  std::shared_ptr<const PhaseFractions> fractions_;
+  const PhaseFractions* fractions_ = nullptr;  // per_phase: owned by the entry's plan
   std::vector<std::optional<double>> per_phase_;
 };
 

@@ -10,7 +10,6 @@
 #include "core/json.hpp"
 #include "core/memory.hpp"
 #include "core/parallel.hpp"
-#include "sample/lookup.hpp"
 #include "sample/sample.hpp"
 
 namespace lvx::sample {
@@ -51,7 +50,7 @@ std::uint64_t axis_count(double min, double max, double voxel_size) noexcept {
   return static_cast<std::uint64_t>(n);
 }
 
-std::array<std::uint64_t, 3> voxel_counts(const Bounds& bounds, double voxel_size) {
+std::array<std::uint64_t, 3> voxel_counts(const Box& bounds, double voxel_size) {
   if (!(voxel_size > 0.0)) fail("voxel_counts: voxel_size must be positive");
   return {axis_count(bounds[0][0], bounds[1][0], voxel_size),
           axis_count(bounds[0][1], bounds[1][1], voxel_size),
@@ -76,7 +75,7 @@ struct Plan {
   }
 };
 
-Plan plan(std::string_view name, const Bounds& bounds, double voxel_size, std::optional<double> scale_m) {
+Plan plan(std::string_view name, const Box& bounds, double voxel_size, std::optional<double> scale_m) {
   if (!(voxel_size > 0.0)) panic("voxel_phase_map: voxel_size must be positive");
   Plan p;
   const data_loader::EntryPtr entry = lookup_entry(name);
@@ -97,7 +96,7 @@ Plan plan(std::string_view name, const Bounds& bounds, double voxel_size, std::o
   }
 
   // A single phase needs no pick; a list without a valid pick leaves zeros.
-  if (p.grid.phase_names.size() > 1) p.picker = PhaseFractions::try_of(*entry);
+  if (p.grid.phase_names.size() > 1) p.picker = PhaseFractions::of(*entry);
   if (p.picker) {
     // Both lists are in key order and the pickable phases are a subset of
     // the names.
@@ -131,10 +130,11 @@ inline void copy_previous(std::int32_t* out, std::size_t len) {
 
 }  // namespace
 
-// The cell hash is FNV-1a over ix, iy, iz in turn, so the state after ix (and
-// after iy) is shared by every voxel of a slab (and of a row).
+// Both fills feed the cell hash one axis at a time (see cell_hash), so the
+// state after ix (and after iy) is shared by every voxel of a slab (and of a
+// row).
 
-VoxelGrid voxel_phase_map(std::string_view name, const Bounds& bounds, double voxel_size,
+VoxelGrid voxel_phase_map(std::string_view name, const Box& bounds, double voxel_size,
                           std::optional<double> scale_m) {
   Plan p = plan(name, bounds, voxel_size, scale_m);
   if (p.picker) {
@@ -167,7 +167,7 @@ VoxelGrid voxel_phase_map(std::string_view name, const Bounds& bounds, double vo
   return p.into<VoxelGrid>();
 }
 
-XFastestGrid voxel_phase_map_x_fastest(std::string_view name, const Bounds& bounds, double voxel_size,
+XFastestGrid voxel_phase_map_x_fastest(std::string_view name, const Box& bounds, double voxel_size,
                                        std::optional<double> scale_m) {
   Plan p = plan(name, bounds, voxel_size, scale_m);
   if (p.picker) {

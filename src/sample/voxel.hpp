@@ -2,17 +2,15 @@
 // export.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace lvx::sample {
+#include "core/geometry.hpp"
 
-// ((xmin, ymin, zmin), (xmax, ymax, zmax)) in metres.
-using Bounds = std::array<std::array<double, 3>, 2>;
+namespace lvx::sample {
 
 // What both layouts of the phase map hold: one phase index per voxel, flat in
 // one allocation, and the phase names the indices refer to.
@@ -37,8 +35,8 @@ inline double voxel_centre_1d(std::uint64_t i, double min, double voxel_size) no
 }
 
 // Centre of voxel (i, j, k): voxel_centre_1d per axis.
-inline std::array<double, 3> voxel_centre(const Bounds& bounds, double voxel_size, std::uint64_t i,
-                                          std::uint64_t j, std::uint64_t k) noexcept {
+inline Point voxel_centre(const Box& bounds, double voxel_size, std::uint64_t i, std::uint64_t j,
+                          std::uint64_t k) noexcept {
   return {voxel_centre_1d(i, bounds[0][0], voxel_size), voxel_centre_1d(j, bounds[0][1], voxel_size),
           voxel_centre_1d(k, bounds[0][2], voxel_size)};
 }
@@ -49,11 +47,11 @@ inline std::array<double, 3> voxel_centre(const Bounds& bounds, double voxel_siz
 std::uint64_t axis_count(double min, double max, double voxel_size) noexcept;
 // The axis counts of the grid over the box, (nx, ny, nz). Throws OpError
 // "voxel_counts: voxel_size must be positive" (NaN included).
-std::array<std::uint64_t, 3> voxel_counts(const Bounds& bounds, double voxel_size);
+std::array<std::uint64_t, 3> voxel_counts(const Box& bounds, double voxel_size);
 
 // Builds the grid. Panics when voxel_size is not > 0 (NaN included); throws
 // the lookup error when no entry is named `name`.
-VoxelGrid voxel_phase_map(std::string_view name, const Bounds& bounds, double voxel_size,
+VoxelGrid voxel_phase_map(std::string_view name, const Box& bounds, double voxel_size,
                           std::optional<double> scale_m);
 
 // The same phase indices in the order of the volume files: voxel (x, y, z) at
@@ -66,7 +64,7 @@ struct XFastestGrid : PhaseGrid {
 
 // voxel_phase_map laid out x-fastest, built directly in that order. Same
 // checks and errors.
-XFastestGrid voxel_phase_map_x_fastest(std::string_view name, const Bounds& bounds, double voxel_size,
+XFastestGrid voxel_phase_map_x_fastest(std::string_view name, const Box& bounds, double voxel_size,
                                        std::optional<double> scale_m);
 
 }  // namespace lvx::sample

@@ -1,19 +1,19 @@
+#include "export/stl.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "core/error.hpp"
+#include "core/fsio.hpp"
 #include "core/text.hpp"
-#include "export/mesh.hpp"
-#include "export/mesh_faces.hpp"
-#include "export/mesh_text.hpp"
+#include "export/mesh_buffer.hpp"
+#include "export/surface.hpp"
+#include "sample/voxel.hpp"
 
 namespace lvx::exporter {
-
-using detail::FaceRef;
-using detail::kCornerOffset;
-using detail::put;
 
 namespace {
 
@@ -32,18 +32,17 @@ inline void face_corners(const FaceRef& f, std::uint64_t (&corners)[4][3]) noexc
 // triangles (w0, w1, w2) and (w0, w2, w3): both share the c0-c2 diagonal.
 constexpr int kTriangleCorners[2][3] = {{0, 1, 2}, {0, 2, 3}};
 
-}  // namespace
-
-Buffer stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Point3& lower,
+// Binary STL image: 80-byte header, triangle count, 50-byte records.
+Buffer stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Point& lower,
                   double voxel_size) {
-  const std::uint64_t triangles = 2 * detail::count_faces(grid);
+  const std::uint64_t triangles = 2 * count_faces(grid);
   if (triangles > std::numeric_limits<std::uint32_t>::max())
     fail("export_stl: too many triangles for a binary STL file");
 
   std::vector<float> lines[3];
   const std::uint64_t counts[3] = {grid.nx, grid.ny, grid.nz};
   for (int a = 0; a < 3; ++a) {
-    const std::vector<double> d = detail::grid_lines(counts[a], lower[a], voxel_size);
+    const std::vector<double> d = grid_lines(counts[a], lower[a], voxel_size);
     lines[a].resize(d.size());
     // The conversion rounds to nearest, ties to even.
     std::transform(d.begin(), d.end(), lines[a].begin(), [](double v) { return static_cast<float>(v); });
@@ -60,7 +59,7 @@ Buffer stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Po
   p += 84;
 
   const float* const L[3] = {lines[0].data(), lines[1].data(), lines[2].data()};
-  detail::for_each_face(grid, [&](const FaceRef& f) {
+  for_each_face(grid, [&](const FaceRef& f) {
     // Corner coordinates in corner order, from the face's plane and the two
     // grid lines it spans along each other axis.
     float c[4][3];
@@ -87,7 +86,7 @@ Buffer stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Po
     }
     float rec[12] = {0.0f, 0.0f, 0.0f};
     rec[f.axis] = f.negative ? -1.0f : 1.0f;
-    const auto& order = detail::wound_order(f);
+    const auto& order = wound_order(f);
     for (const auto& tri : kTriangleCorners) {
       for (int v = 0; v < 3; ++v) std::memcpy(rec + 3 + 3 * v, c[order[tri[v]]], 3 * sizeof(float));
       if constexpr (std::endian::native == std::endian::little) {
@@ -104,11 +103,11 @@ Buffer stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Po
   return out;
 }
 
-Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Point3& lower,
+Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Point& lower,
                  double voxel_size) {
-  const detail::AxisText text[3] = {detail::AxisText(detail::grid_lines(grid.nx, lower[0], voxel_size)),
-                                    detail::AxisText(detail::grid_lines(grid.ny, lower[1], voxel_size)),
-                                    detail::AxisText(detail::grid_lines(grid.nz, lower[2], voxel_size))};
+  const AxisText text[3] = {AxisText(grid_lines(grid.nx, lower[0], voxel_size)),
+                            AxisText(grid_lines(grid.ny, lower[1], voxel_size)),
+                            AxisText(grid_lines(grid.nz, lower[2], voxel_size))};
   static constexpr std::string_view kFacet = "  facet normal ";
   static constexpr std::string_view kLoop = "\n    outer loop\n";
   static constexpr std::string_view kVertex = "\t  vertex ";
@@ -121,7 +120,7 @@ Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Poi
   // Line breaks in the name are blanked here; the binary header keeps its bytes.
   const std::string solid = single_line(name);
   std::size_t size = 6 + solid.size() + 1 + 9 + solid.size() + 1;  // "solid {}\n", "endsolid {}\n"
-  detail::for_each_face(grid, [&](const FaceRef& f) {
+  for_each_face(grid, [&](const FaceRef& f) {
     std::uint64_t corners[4][3];
     face_corners(f, corners);
     std::size_t len[4];
@@ -136,12 +135,12 @@ Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Poi
   p = put(p, "solid ");
   p = put(p, solid);
   p = put(p, "\n");
-  detail::for_each_face(grid, [&](const FaceRef& f) {
+  for_each_face(grid, [&](const FaceRef& f) {
     std::uint64_t corners[4][3];
     face_corners(f, corners);
     std::string_view normal[3] = {kZero, kZero, kZero};
     normal[f.axis] = f.negative ? kMinus : kPlus;
-    const auto& order = detail::wound_order(f);
+    const auto& order = wound_order(f);
     for (const auto& tri : kTriangleCorners) {
       p = put(p, kFacet);
       p = put(p, normal[0]);
@@ -168,6 +167,24 @@ Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Poi
   p = put(p, "\n");
   if (p != out.data() + out.size()) panic("export_stl: STL text size mismatch");
   return out;
+}
+
+}  // namespace
+
+void export_stl(std::string_view name, const std::string& out_path, const Box& bounds, double voxel_size,
+                std::optional<double> scale_m, bool binary) {
+  if (name.empty()) fail("export_stl: name required");
+  if (voxel_size <= 0.0) fail("export_stl: voxel_size must be positive");  // NaN goes on to the voxel map
+  const sample::VoxelGrid grid = sample::voxel_phase_map(name, bounds, voxel_size, scale_m);
+  refuse_nul_path("export_stl", "out_path", out_path);
+  if (binary) {
+    // No folder is created for the binary file: a missing parent is the write's error.
+    write_file(out_path, stl_binary(name, grid, bounds[0], voxel_size).view());
+  } else {
+    const Buffer text = stl_ascii(name, grid, bounds[0], voxel_size);
+    create_parent_dirs(out_path);
+    write_file(out_path, text.view());
+  }
 }
 
 }  // namespace lvx::exporter

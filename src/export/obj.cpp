@@ -1,52 +1,24 @@
-#include "export/mesh.hpp"
+#include "export/obj.hpp"
 
+#include <array>
 #include <bit>
 #include <charconv>
-#include <cstring>
+#include <cstdint>
 #include <limits>
 #include <stdexcept>
 #include <unordered_map>
+#include <vector>
 
 #include "core/error.hpp"
+#include "core/fsio.hpp"
 #include "core/text.hpp"
 #include "export/file_name.hpp"
-#include "export/mesh_faces.hpp"
-#include "export/mesh_text.hpp"
-#include "sample/sample.hpp"
+#include "export/mesh_buffer.hpp"
+#include "export/surface.hpp"
+#include "sample/phase_hash.hpp"
+#include "sample/voxel.hpp"
 
 namespace lvx::exporter {
-
-namespace detail {
-
-std::uint64_t count_faces(const sample::VoxelGrid& g) {
-  std::uint64_t n = 0;
-  for_each_face(g, [&](const FaceRef&) { ++n; });
-  return n;
-}
-
-std::vector<double> grid_lines(std::uint64_t n, double min, double voxel_size) {
-  std::vector<double> v(static_cast<std::size_t>(n) + 1);
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    const double offset = static_cast<double>(i) * voxel_size;  // rounded product, then the sum
-    v[i] = offset + min;
-  }
-  return v;
-}
-
-AxisText::AxisText(const std::vector<double>& lines) {
-  offsets_.reserve(lines.size() + 1);
-  offsets_.push_back(0);
-  for (double v : lines) {
-    append_fixed(text_, v, 6);
-    offsets_.push_back(text_.size());
-  }
-}
-
-}  // namespace detail
-
-using detail::FaceRef;
-using detail::kCornerOffset;
-using detail::put;
 
 std::string mtl_path_for(std::string_view obj_path) {
   const std::size_t slash = obj_path.rfind('/');
@@ -55,12 +27,11 @@ std::string mtl_path_for(std::string_view obj_path) {
   return with_extension(obj_path, "mtl");
 }
 
+namespace {
+
+// Diffuse colour of a phase from the FNV-1a hash of its name.
 std::array<double, 3> phase_colour(std::string_view phase_name) {
-  std::uint64_t h = sample::kFnvOffset;
-  for (unsigned char c : phase_name) {
-    h ^= c;
-    h *= sample::kFnvPrime;
-  }
+  const std::uint64_t h = sample::fnv1a(phase_name);
   return {static_cast<double>((h >> 48) & 255) / 255.0, static_cast<double>((h >> 32) & 255) / 255.0,
           static_cast<double>((h >> 16) & 255) / 255.0};
 }
@@ -85,8 +56,6 @@ std::string mtl_text(const std::vector<std::string>& phase_names) {
   }
   return s;
 }
-
-namespace {
 
 // Vertex numbers keyed on the bit patterns of the three coordinates. Every
 // corner lies on grid lines, so the distinct bit patterns of each axis are
@@ -152,13 +121,13 @@ inline std::size_t decimal_digits(std::uint32_t v) noexcept {
   return n;
 }
 
-}  // namespace
-
+// OBJ text: "mtllib", the de-duplicated vertices, then one group per phase
+// that owns faces.
 Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::VoxelGrid& grid,
-                const Point3& lower, double voxel_size) {
-  const std::vector<double> lines[3] = {detail::grid_lines(grid.nx, lower[0], voxel_size),
-                                        detail::grid_lines(grid.ny, lower[1], voxel_size),
-                                        detail::grid_lines(grid.nz, lower[2], voxel_size)};
+                const Point& lower, double voxel_size) {
+  const std::vector<double> lines[3] = {grid_lines(grid.nx, lower[0], voxel_size),
+                                        grid_lines(grid.ny, lower[1], voxel_size),
+                                        grid_lines(grid.nz, lower[2], voxel_size)};
   // Vertex numbers are written as 32-bit values; a grid needing more would
   // not fit in memory anyway.
   constexpr std::uint64_t kMaxLines = std::numeric_limits<std::uint32_t>::max() / 2;
@@ -174,7 +143,7 @@ Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::V
 
   VertexTable table(lines);
   std::vector<std::vector<std::array<std::uint32_t, 4>>> groups(grid.phase_names.size());
-  detail::for_each_face(grid, [&](const FaceRef& f) {
+  for_each_face(grid, [&](const FaceRef& f) {
     if (f.phase < 0 || static_cast<std::size_t>(f.phase) >= groups.size())
       panic("export_obj: phase index outside phase_names");
     std::uint32_t number[4];
@@ -182,14 +151,13 @@ Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::V
       const auto& off = kCornerOffset[f.axis][c];
       number[c] = table.intern(f.c[0] + off[0], f.c[1] + off[1], f.c[2] + off[2]);
     }
-    const auto& order = detail::wound_order(f);
+    const auto& order = wound_order(f);
     groups[static_cast<std::size_t>(f.phase)].push_back(
         {number[order[0]], number[order[1]], number[order[2]], number[order[3]]});
   });
   const auto& vertex_lines = table.vertices();
 
-  const detail::AxisText text[3] = {detail::AxisText(lines[0]), detail::AxisText(lines[1]),
-                                    detail::AxisText(lines[2])};
+  const AxisText text[3] = {AxisText(lines[0]), AxisText(lines[1]), AxisText(lines[2])};
 
   // Exact output size, so the text is written into one allocation.
   std::size_t size = 7 + mtl_ref.size() + 1;  // "mtllib " ref "\n"
@@ -238,6 +206,32 @@ Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::V
   }
   if (p != out.data() + out.size()) panic("export_obj: OBJ size mismatch");
   return out;
+}
+
+}  // namespace
+
+std::string export_obj(std::string_view name, const std::string& obj_path, const Box& bounds,
+                       double voxel_size, std::optional<double> scale_m) {
+  if (name.empty()) fail("export_obj: name required");
+  if (voxel_size <= 0.0) fail("export_obj: voxel_size must be positive");  // NaN goes on to the voxel map
+  // The MTL file is written first and would then be replaced by the OBJ text.
+  if (const std::size_t dot = extension_dot(obj_path);
+      dot != std::string::npos && std::string_view(obj_path).substr(dot + 1) == "mtl")
+    fail("export_obj: obj_path '" + obj_path + "' would overwrite its MTL file");
+  const sample::VoxelGrid grid = sample::voxel_phase_map(name, bounds, voxel_size, scale_m);
+  refuse_nul_path("export_obj", "obj_path", obj_path);
+
+  const std::string mtl_path = mtl_path_for(obj_path);
+  const std::string_view mtl_file = std::string_view(mtl_path).substr(mtl_path.rfind('/') + 1);
+  const std::string_view mtl_ref = is_valid_utf8(mtl_file) ? mtl_file : std::string_view("material.mtl");
+
+  create_parent_dirs(mtl_path);
+  write_file(mtl_path, mtl_text(grid.phase_names));
+
+  const Buffer obj = obj_text(name, mtl_ref, grid, bounds[0], voxel_size);
+  create_parent_dirs(obj_path);
+  write_file(obj_path, obj.view());
+  return mtl_path;
 }
 
 }  // namespace lvx::exporter

@@ -1,14 +1,18 @@
-// Face enumeration shared by the mesh writers: the boundary faces of a voxel
-// grid in index space, and the grid-line coordinates they are placed on.
+// The boundary surface of a voxel phase map, shared by the OBJ and STL
+// writers: its faces in index space, the grid-line coordinates they are placed
+// on and the text of those coordinates.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "sample/voxel.hpp"
 
-namespace lvx::exporter::detail {
+namespace lvx::exporter {
 
 // A boundary face in grid-line indices: `c` is corner 0; the other corners
 // follow from `axis` (see kCornerOffset). `negative` is the sign of the
@@ -103,4 +107,27 @@ std::uint64_t count_faces(const sample::VoxelGrid& g);
 // Grid-line coordinates i * voxel_size + min for i = 0..n (n + 1 values).
 std::vector<double> grid_lines(std::uint64_t n, double min, double voxel_size);
 
-}  // namespace lvx::exporter::detail
+// Fixed-point text of grid-line coordinates, formatted once per axis and
+// copied into every line that uses them.
+class AxisText {
+ public:
+  // Six-decimal text of each value.
+  explicit AxisText(const std::vector<double>& lines);
+  std::string_view at(std::size_t i) const noexcept {
+    return std::string_view(text_).substr(offsets_[i], offsets_[i + 1] - offsets_[i]);
+  }
+  std::size_t length(std::size_t i) const noexcept { return offsets_[i + 1] - offsets_[i]; }
+
+ private:
+  std::string text_;
+  std::vector<std::size_t> offsets_;
+};
+
+// Copies s to p and returns the position just past it: the copy step of the
+// writers that fill a presized image.
+inline char* put(char* p, std::string_view s) noexcept {
+  std::memcpy(p, s.data(), s.size());
+  return p + s.size();
+}
+
+}  // namespace lvx::exporter
