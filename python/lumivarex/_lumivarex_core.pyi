@@ -7,8 +7,9 @@ in-memory registry.
 
 import os
 from collections.abc import Sequence
-from typing import Literal
+from typing import Any, Literal
 
+from numpy.typing import NDArray
 from typing_extensions import Buffer, TypeAlias
 
 from lumivarex.records import (
@@ -46,10 +47,10 @@ __all__ = [
 
 __version__: str
 
-# What the array functions read: any object with the buffer protocol (a numpy
-# array of any real dtype, strides and byte order), or nested sequences.
-_Rows: TypeAlias = Buffer | Sequence[Sequence[float]]
-_Box: TypeAlias = Buffer | Sequence[Sequence[float]]
+# What the array functions read: a numpy array of any real dtype, strides and
+# byte order, or anything else with the buffer protocol, or nested sequences.
+_Rows: TypeAlias = NDArray[Any] | Buffer | Sequence[Sequence[float]]
+_Box: TypeAlias = _Rows
 _ZYX: TypeAlias = Sequence[int]
 
 class PanicException(BaseException):
@@ -270,7 +271,7 @@ def py_backbone_array(sequence: str, phi_psi_deg: _Rows) -> memoryview:
 def py_superpose(
     a: _Rows,
     b: _Rows,
-    weights: Buffer | Sequence[float] | None = None,
+    weights: NDArray[Any] | Buffer | Sequence[float] | None = None,
 ) -> tuple[float, memoryview, memoryview, memoryview]:
     """``(rmsd, rotation, translation, fitted)`` of the weighted Kabsch fit of
     ``a`` onto ``b``: fitted = a @ rotation.T + translation. Raises ValueError."""

@@ -1,6 +1,7 @@
 #include "fourier_bake/fourier_bake.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <functional>
@@ -22,6 +23,8 @@ constexpr double kMinExtent = 2.220446049250313e-16;
 constexpr double kNegTwoPi = -6.283185307179586;
 constexpr std::int64_t kNoFreq = std::numeric_limits<std::int64_t>::min();
 constexpr std::uint64_t kMaxHalf = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
+// Grid points sampled per unit of parallel work.
+constexpr std::uint64_t kSamplesPerChunk = 4096;
 
 [[noreturn]] void too_large() {
   fail("grid_size is too large");
@@ -264,20 +267,27 @@ Sampled sample_grid(std::string_view entry_name, std::string_view property, cons
       coord[a][idx] = (static_cast<double>(idx) + 0.5) * cell[a] + bounds[0][a];
   }
 
-  // One resolution of the entry and its model for the whole grid.
+  // One resolution of the entry and its model for the whole grid; slabs of
+  // constant i are sampled in parallel, then summed in grid order.
   const sample::PropertySampler sampler(sample::ResolvedEntry::resolve(entry_name), property, scale);
+  std::atomic<bool> any{false};
+  const std::uint64_t slab = ny * nz;
+  parallel_chunks(nx, std::max<std::uint64_t>(1, kSamplesPerChunk / slab),
+                  [&](std::uint64_t b, std::uint64_t e) {
+                    bool found = false;
+                    std::size_t at = static_cast<std::size_t>(b * slab);
+                    for (std::uint64_t i = b; i < e; ++i)
+                      for (std::uint64_t j = 0; j < ny; ++j)
+                        for (std::uint64_t k = 0; k < nz; ++k, ++at) {
+                          const std::optional<double> v = sampler.at({coord[0][i], coord[1][j], coord[2][k]});
+                          found = found || v;
+                          grid[at] = v.value_or(0.0);
+                        }
+                    if (found) any.store(true, std::memory_order_relaxed);
+                  });
+  if (!any.load(std::memory_order_relaxed)) sampler.raise_at({coord[0][0], coord[1][0], coord[2][0]});
   double sum = 0.0;
-  bool any = false;
-  std::size_t at = 0;
-  for (std::uint64_t i = 0; i < nx; ++i)
-    for (std::uint64_t j = 0; j < ny; ++j)
-      for (std::uint64_t k = 0; k < nz; ++k, ++at) {
-        const std::optional<double> v = sampler.at({coord[0][i], coord[1][j], coord[2][k]});
-        any = any || v;
-        grid[at] = v.value_or(0.0);
-        sum += grid[at];
-      }
-  if (!any) sampler.raise_at({coord[0][0], coord[1][0], coord[2][0]});
+  for (const double v : grid) sum += v;
   out.mean = sum / static_cast<double>(nx * ny * nz);
   return out;
 }
