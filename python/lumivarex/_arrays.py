@@ -191,11 +191,18 @@ def _rows(value: npt.ArrayLike, arg: str) -> Any:
 
 def bake_fft(name: str, property: str, bounds: BoxLike, grid_size: tuple[int, int, int],
              truncate_threshold: float = 0.01, *, tier: Tier | None = None) -> FourierBake:
-    """``lumivarex.core.py_bake_fourier`` by the fast Fourier transform: the same
-    samples, the same coefficients in the same order (one per conjugate pair of
-    frequencies) and the same truncation. Every amplitude and phase agrees with
-    the direct sum's to within 1e-9 relative to the largest amplitude; where two
-    amplitudes sit within that of the cut-off, the two may keep different sets."""
+    """``lumivarex.core.py_bake_fourier`` by the fast Fourier transform, for grids
+    where its direct sum is too slow: the same samples and base_value, the same
+    coefficients in the same order (one per conjugate pair of frequencies) and
+    the same truncation rule.
+
+    Tolerance: each coefficient, as the complex number amplitude·e^(i·phase),
+    is within 1e-9 × 2·mean|sample − base_value| of the direct sum's; that
+    bound is 1e-9 of the largest amplitude samples of that size can have, so
+    the coefficients a truncation keeps agree to about 1e-9 relative or better
+    (both sums round alike: measured differences are near 1e-15 of the bound).
+    A coefficient whose amplitude lies within the tolerance of the cut-off may
+    be kept by one and dropped by the other."""
     key = entry_key(name, tier).key
     prop = _args.text(property, "property")
     box = _args.bounds(bounds)
