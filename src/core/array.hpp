@@ -40,6 +40,7 @@ class Array {
   const T* data() const noexcept { return data_.get(); }
   std::size_t size() const noexcept { return size_; }
   std::span<const std::size_t> shape() const noexcept { return {shape_.data(), ndim_}; }
+  std::span<const T> elements() const noexcept { return {data_.get(), size_}; }
   T& operator[](std::size_t i) noexcept { return data_[i]; }
   const T& operator[](std::size_t i) const noexcept { return data_[i]; }
 

@@ -102,10 +102,12 @@ std::string shape_text(const Py_buffer& b) {
 }
 
 // Reads a buffer of `ndim` dimensions (the second, when there is one, of
-// `cols` elements) into `out`, row after row. Returns false, with nothing
-// pending, when `o` offers no buffer.
+// `cols` elements), row after row: prepare(rows) returns the storage for
+// rows * cols doubles in C order. Returns false, with nothing pending, when
+// `o` offers no buffer.
+template <class Prepare>
 bool read_buffer(PyObject* o, const char* arg, int ndim, std::size_t cols, const char* expected,
-                 std::vector<double>& out) {
+                 Prepare&& prepare) {
   if (!PyObject_CheckBuffer(o)) return false;
   View v;
   if (PyObject_GetBuffer(o, &v.b, PyBUF_RECORDS_RO) < 0) argument_error(arg);
@@ -119,12 +121,24 @@ bool read_buffer(PyObject* o, const char* arg, int ndim, std::size_t cols, const
   if (!shaped) value_error(arg, std::string("expected shape ") + expected + ", got " + shape_text(v.b));
   const Py_ssize_t rows = v.b.shape[0];
   const Py_ssize_t n = ndim == 1 ? 1 : v.b.shape[1];
-  out.resize(static_cast<std::size_t>(rows * n));
+  const Py_ssize_t row_stride = v.b.strides[0], col_stride = ndim == 1 ? 0 : v.b.strides[1];
+  double* dst = prepare(static_cast<std::size_t>(rows));
   const char* base = static_cast<const char*>(v.b.buf);
-  double* dst = out.data();
+  // Doubles in the machine's order need no conversion: copied whole when
+  // they lie in C order, else one by one.
+  if (read == load<double> && !swap) {
+    constexpr Py_ssize_t d = sizeof(double);
+    if ((n == 1 || col_stride == d) && (rows <= 1 || row_stride == n * d)) {
+      if (rows > 0) std::memcpy(dst, base, static_cast<std::size_t>(rows * n) * sizeof(double));
+      return true;
+    }
+    for (Py_ssize_t i = 0; i < rows; ++i)
+      for (Py_ssize_t j = 0; j < n; ++j)
+        std::memcpy(dst++, base + i * row_stride + j * col_stride, sizeof(double));
+    return true;
+  }
   for (Py_ssize_t i = 0; i < rows; ++i)
-    for (Py_ssize_t j = 0; j < n; ++j)
-      *dst++ = read(base + i * v.b.strides[0] + (ndim == 1 ? 0 : j * v.b.strides[1]), swap);
+    for (Py_ssize_t j = 0; j < n; ++j) *dst++ = read(base + i * row_stride + j * col_stride, swap);
   return true;
 }
 
@@ -217,23 +231,23 @@ constexpr const char* kFormat<std::uint32_t> = "I";
 // ------------------------------------------------------------ inputs
 
 template <std::size_t C>
-std::vector<std::array<double, C>> to_rows(PyObject* o, const char* arg) {
+Array<std::array<double, C>> to_rows(PyObject* o, const char* arg) {
   const std::string expected_shape = "(N, " + std::to_string(C) + ")";
   const std::string expected =
       "an " + expected_shape + " array or a sequence of " + std::to_string(C) + "-sequences";
-  std::vector<std::array<double, C>> rows;
-  std::vector<double> flat;
-  if (read_buffer(o, arg, 2, C, expected_shape.c_str(), flat)) {
-    rows.resize(flat.size() / C);
-    if (!flat.empty()) std::memcpy(rows.data(), flat.data(), flat.size() * sizeof(double));
-    return rows;
-  }
+  Array<std::array<double, C>> rows;
+  static_assert(sizeof(std::array<double, C>) == C * sizeof(double));
+  const auto prepare = [&](std::size_t n) {
+    rows = Array<std::array<double, C>>({n});
+    return n ? rows.data()->data() : nullptr;
+  };
+  if (read_buffer(o, arg, 2, C, expected_shape.c_str(), prepare)) return rows;
   const Ref seq = fast_sequence(o, arg, expected.c_str());
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-  rows.reserve(static_cast<std::size_t>(n));
-  // The size is read again on every row: a float conversion may run code
-  // that changes the list under us.
-  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+  rows = Array<std::array<double, C>>({static_cast<std::size_t>(n)});
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    // A float conversion may run code that changes the list under us.
+    if (PySequence_Fast_GET_SIZE(seq.get()) != n) value_error(arg, "changed size while it was read");
     const Ref row = Ref::borrowed(PySequence_Fast_GET_ITEM(seq.get(), i));
     const std::string what = "row " + std::to_string(i);
     if (PyUnicode_Check(row.get()) || PyBytes_Check(row.get()) || !PySequence_Check(row.get()))
@@ -241,38 +255,41 @@ std::vector<std::array<double, C>> to_rows(PyObject* o, const char* arg) {
                               std::to_string(C) + " numbers");
     const Ref items(PySequence_Fast(row.get(), "expected a sequence of numbers"));
     if (!items) argument_error(arg);
-    if (PySequence_Fast_GET_SIZE(items.get()) != static_cast<Py_ssize_t>(C))
-      value_error(arg, what + " has " + std::to_string(PySequence_Fast_GET_SIZE(items.get())) +
-                           " numbers, expected " + std::to_string(C));
-    std::array<double, C> r{};
+    const auto size = [&] { return static_cast<std::size_t>(PySequence_Fast_GET_SIZE(items.get())); };
+    if (size() != C)
+      value_error(arg, what + " has " + std::to_string(size()) + " numbers, expected " + std::to_string(C));
     for (std::size_t j = 0; j < C; ++j) {
-      // The size may have changed too.
-      if (static_cast<Py_ssize_t>(j) >= PySequence_Fast_GET_SIZE(items.get()))
-        value_error(arg, what + " changed size while it was read");
+      if (size() != C) value_error(arg, what + " changed size while it was read");
       const Ref item = Ref::borrowed(PySequence_Fast_GET_ITEM(items.get(), static_cast<Py_ssize_t>(j)));
-      r[j] = to_f64(item.get(), arg);
+      rows[static_cast<std::size_t>(i)][j] = to_f64(item.get(), arg);
     }
-    rows.push_back(r);
   }
   return rows;
 }
 
-template std::vector<std::array<double, 2>> to_rows<2>(PyObject*, const char*);
-template std::vector<std::array<double, 3>> to_rows<3>(PyObject*, const char*);
+template Array<std::array<double, 2>> to_rows<2>(PyObject*, const char*);
+template Array<std::array<double, 3>> to_rows<3>(PyObject*, const char*);
 
-std::vector<double> to_numbers(PyObject* o, const char* arg) {
-  std::vector<double> out;
-  if (read_buffer(o, arg, 1, 1, "(N,)", out)) return out;
+Array<double> to_numbers(PyObject* o, const char* arg) {
+  Array<double> out;
+  const auto prepare = [&](std::size_t n) {
+    out = Array<double>({n});
+    return out.data();
+  };
+  if (read_buffer(o, arg, 1, 1, "(N,)", prepare)) return out;
   const Ref seq = fast_sequence(o, arg, "a 1-D array or a sequence of numbers");
-  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+  const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+  out = Array<double>({static_cast<std::size_t>(n)});
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    if (PySequence_Fast_GET_SIZE(seq.get()) != n) value_error(arg, "changed size while it was read");
     const Ref item = Ref::borrowed(PySequence_Fast_GET_ITEM(seq.get(), i));
-    out.push_back(to_f64(item.get(), arg));
+    out[static_cast<std::size_t>(i)] = to_f64(item.get(), arg);
   }
   return out;
 }
 
 Box to_box(PyObject* o, const char* arg) {
-  const std::vector<Point> corners = to_rows<3>(o, arg);
+  const Array<Point> corners = to_rows<3>(o, arg);
   if (corners.size() != 2)
     value_error(arg, "expected two corners, (xmin, ymin, zmin) and (xmax, ymax, zmax), got " +
                          std::to_string(corners.size()));

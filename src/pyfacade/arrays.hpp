@@ -7,7 +7,6 @@
 #include <array>
 #include <cstddef>
 #include <optional>
-#include <vector>
 
 #include "core/array.hpp"
 #include "core/geometry.hpp"
@@ -22,14 +21,15 @@ namespace lvx::py {
 // wrong shape, and throws PyErrorSet.
 
 // Rows of C numbers: a 2-D buffer of shape (N, C) holding integers or floats,
-// or a sequence (not a str) of sequences of exactly C numbers.
+// or a sequence (not a str) of sequences of exactly C numbers. elements()
+// gives them as a span.
 template <std::size_t C>
-std::vector<std::array<double, C>> to_rows(PyObject* o, const char* arg);
-extern template std::vector<std::array<double, 2>> to_rows<2>(PyObject*, const char*);
-extern template std::vector<std::array<double, 3>> to_rows<3>(PyObject*, const char*);
+Array<std::array<double, C>> to_rows(PyObject* o, const char* arg);
+extern template Array<std::array<double, 2>> to_rows<2>(PyObject*, const char*);
+extern template Array<std::array<double, 3>> to_rows<3>(PyObject*, const char*);
 
 // Numbers: a 1-D buffer, or a sequence (not a str) of numbers.
-std::vector<double> to_numbers(PyObject* o, const char* arg);
+Array<double> to_numbers(PyObject* o, const char* arg);
 
 // A box, ((xmin, ymin, zmin), (xmax, ymax, zmax)): rows as to_rows, exactly two.
 Box to_box(PyObject* o, const char* arg);

@@ -213,8 +213,8 @@ const Binding py_backbone_array{
     .errors = &PyExc_ValueError,
     .body = [](const Args& a) {
       const std::string_view sequence = a.str(0);
-      const std::vector<protein::AnglePair> pairs = a.get(1, to_rows<2>);
-      Array<double> atoms = protein::backbone_array(sequence, pairs);
+      const Array<protein::AnglePair> pairs = a.get(1, to_rows<2>);
+      Array<double> atoms = protein::backbone_array(sequence, pairs.elements());
       return array_to_py(std::move(atoms));
     }};
 
@@ -230,10 +230,10 @@ const Binding py_superpose{
         "`py_kabsch_rmsd(a, b)`. Raises ValueError.",
     .errors = &PyExc_ValueError,
     .body = [](const Args& args) {
-      const std::vector<Point> a = args.get(0, to_rows<3>), b = args.get(1, to_rows<3>);
-      const std::optional<std::vector<double>> weights = args.opt(2, to_numbers);
-      protein::Superposition s =
-          protein::superpose(a, b, weights ? std::optional<std::span<const double>>(*weights) : std::nullopt);
+      const Array<Point> a = args.get(0, to_rows<3>), b = args.get(1, to_rows<3>);
+      const std::optional<Array<double>> weights = args.opt(2, to_numbers);
+      protein::Superposition s = protein::superpose(
+          a.elements(), b.elements(), weights ? std::optional(weights->elements()) : std::nullopt);
       Array<double> rotation({3, 3}), translation({3});
       std::copy(s.rotation.begin(), s.rotation.end(), rotation.data());
       std::copy(s.translation.begin(), s.translation.end(), translation.data());

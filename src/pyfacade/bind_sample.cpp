@@ -47,9 +47,9 @@ const Binding py_sample_points{
     .errors = &PyExc_KeyError,
     .body = [](const Args& a) {
       const std::string_view name = a.str(0), property = a.str(1);
-      const std::vector<Point> points = a.get(2, to_rows<3>);
+      const Array<Point> points = a.get(2, to_rows<3>);
       const std::optional<double> scale_m = a.opt(3, to_f64);
-      Array<double> values = sample::sample_points(name, property, points, scale_m);
+      Array<double> values = sample::sample_points(name, property, points.elements(), scale_m);
       return array_to_py(std::move(values));
     }};
 

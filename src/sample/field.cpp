@@ -9,6 +9,7 @@
 
 #include "core/error.hpp"
 #include "core/parallel.hpp"
+#include "sample/phase_hash.hpp"
 #include "sample/sample.hpp"
 
 namespace lvx::sample {
@@ -34,6 +35,38 @@ class FirstIndex {
   std::atomic<std::size_t> first_{kNone};
 };
 
+// Points whose cell hashes are computed side by side. Each FNV-1a hash is a
+// chain of two dozen dependent multiplications; interleaving the chains of
+// several points lets them overlap, which a point at a time cannot.
+constexpr std::size_t kLanes = 8;
+
+// Values of a per-phase sampler at points[begin, end) into out; the first
+// point whose phase lacks the property is reported to `failed`.
+void sample_by_phase(const PropertySampler& sampler, std::span<const Point> points, std::size_t begin,
+                     std::size_t end, double* out, FirstIndex& failed) noexcept {
+  const PhaseFractions& fractions = sampler.fractions();
+  const double cell = sampler.cell_size();
+  for (std::size_t i = begin; i < end; i += kLanes) {
+    const std::size_t lanes = std::min(kLanes, end - i);
+    std::uint64_t h[kLanes], u[3][kLanes];
+    for (std::size_t k = 0; k < kLanes; ++k) {
+      const Point& p = points[i + std::min(k, lanes - 1)];  // spare lanes repeat the last point
+      h[k] = kFnvOffset;
+      for (std::size_t a = 0; a < 3; ++a) u[a][k] = static_cast<std::uint64_t>(cell_index(p[a], cell));
+    }
+    // cell_hash(ix, iy, iz) of each lane: the bytes of ix, iy, iz, low first.
+    for (std::size_t a = 0; a < 3; ++a)
+      for (unsigned byte = 0; byte < 8; ++byte)
+        for (std::size_t k = 0; k < kLanes; ++k)
+          h[k] = (h[k] ^ ((u[a][k] >> (8 * byte)) & 0xffU)) * kFnvPrime;
+    for (std::size_t k = 0; k < lanes; ++k) {
+      const std::optional<double> v = sampler.phase_value(fractions.pick_hash(h[k]));
+      if (!v) failed.report(i + k);
+      out[i + k] = v.value_or(0.0);
+    }
+  }
+}
+
 }  // namespace
 
 Array<double> sample_points(std::string_view name, std::string_view property, std::span<const Point> points,
@@ -51,13 +84,14 @@ Array<double> sample_points(std::string_view name, std::string_view property, st
     return out;
   }
   FirstIndex failed;
-  parallel_chunks(points.size(), kPerChunk, [&](std::uint64_t begin, std::uint64_t end) {
-    for (std::size_t i = begin; i < end; ++i) {
-      const std::optional<double> v = sampler.at(points[i]);
-      if (!v) failed.report(i);
-      out[i] = v.value_or(0.0);
-    }
-  });
+  if (sampler.is_constant()) {
+    if (!sampler.constant() && !points.empty()) failed.report(0);
+    std::fill_n(out.data(), out.size(), sampler.constant().value_or(0.0));
+  } else {
+    parallel_chunks(points.size(), kPerChunk, [&](std::uint64_t begin, std::uint64_t end) {
+      sample_by_phase(sampler, points, begin, end, out.data(), failed);
+    });
+  }
   if (const std::size_t i = failed.get(); i != FirstIndex::kNone) {
     (void)entry.sample(property, points[i], scale_m);
     panic("sample_points: a sample that failed succeeded when repeated");
