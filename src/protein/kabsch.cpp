@@ -15,19 +15,29 @@ std::string shape_text(std::span<const Point> m) {
   return "[" + std::to_string(m.size()) + ", 3]";
 }
 
-// Weight of point i: weights[i], or 1 for all when there are none. A weight of
-// 1 multiplies exactly, so the unweighted fit is bit for bit the plain one.
-inline double weight(std::span<const double> weights, std::size_t i) noexcept {
-  return weights.empty() ? 1.0 : weights[i];
-}
+// The weights of a fit: weights[i], or none at all. A weight of 1 would
+// multiply exactly, so the unweighted fit is the weighted one with all 1, but
+// it skips the multiplications.
+template <bool Weighted>
+struct Weights {
+  std::span<const double> w;
+  // x times the weight of point i.
+  template <class X>
+  auto operator()(std::size_t i, const X& x) const {
+    if constexpr (Weighted)
+      return w[i] * x;
+    else
+      return x;
+  }
+};
 
-Eigen::Vector3d centroid(std::span<const Point> m, std::span<const double> weights, double total) {
+template <bool Weighted>
+Eigen::Vector3d centroid(std::span<const Point> m, const Weights<Weighted>& weigh, double total) {
   Eigen::Vector3d sum(0.0, 0.0, 0.0);
   for (std::size_t i = 0; i < m.size(); ++i) {
-    const double w = weight(weights, i);
-    sum[0] += w * m[i][0];
-    sum[1] += w * m[i][1];
-    sum[2] += w * m[i][2];
+    sum[0] += weigh(i, m[i][0]);
+    sum[1] += weigh(i, m[i][1]);
+    sum[2] += weigh(i, m[i][2]);
   }
   return sum / total;
 }
@@ -43,13 +53,14 @@ struct Fit {
   bool finite = true;
 };
 
-Fit fit(std::span<const Point> a, std::span<const Point> b, std::span<const double> weights, double total) {
+template <bool Weighted>
+Fit fit(std::span<const Point> a, std::span<const Point> b, const Weights<Weighted>& weigh, double total) {
   // The centred rows p_i = a_i - ca and q_i = b_i - cb are formed on the fly
   // in each pass rather than stored: the same arithmetic, without two more
   // N x 3 copies.
   Fit f;
-  f.ca = centroid(a, weights, total);
-  f.cb = centroid(b, weights, total);
+  f.ca = centroid(a, weigh, total);
+  f.cb = centroid(b, weigh, total);
   const std::size_t n = a.size();
   auto p_row = [&](std::size_t i) {
     return Eigen::Vector3d(a[i][0] - f.ca[0], a[i][1] - f.ca[1], a[i][2] - f.ca[2]);
@@ -59,7 +70,7 @@ Fit fit(std::span<const Point> a, std::span<const Point> b, std::span<const doub
   };
 
   Eigen::Matrix3d h = Eigen::Matrix3d::Zero();
-  for (std::size_t i = 0; i < n; ++i) h.noalias() += (weight(weights, i) * q_row(i)) * p_row(i).transpose();
+  for (std::size_t i = 0; i < n; ++i) h.noalias() += weigh(i, q_row(i)) * p_row(i).transpose();
 
   // Non-finite coordinates carry into H; there is no meaningful rotation to
   // find, so answer NaN rather than hand such a matrix to the decomposition.
@@ -79,11 +90,10 @@ Fit fit(std::span<const Point> a, std::span<const Point> b, std::span<const doub
 
   double sum = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
-    const double w = weight(weights, i);
     const Eigen::Vector3d diff = p_row(i) - f.r * q_row(i);
-    sum += w * (diff[0] * diff[0]);
-    sum += w * (diff[1] * diff[1]);
-    sum += w * (diff[2] * diff[2]);
+    sum += weigh(i, diff[0] * diff[0]);
+    sum += weigh(i, diff[1] * diff[1]);
+    sum += weigh(i, diff[2] * diff[2]);
   }
   f.rmsd = std::sqrt(sum / total);
   return f;
@@ -95,7 +105,7 @@ double kabsch_rmsd(std::span<const Point> a, std::span<const Point> b) {
   if (a.size() != b.size())
     fail("kabsch_rmsd: shape mismatch (" + shape_text(a) + " vs " + shape_text(b) + ")");
   if (a.empty()) fail("kabsch_rmsd: empty input");
-  return fit(a, b, {}, static_cast<double>(a.size())).rmsd;
+  return fit(a, b, Weights<false>{}, static_cast<double>(a.size())).rmsd;
 }
 
 Superposition superpose(std::span<const Point> a, std::span<const Point> b,
@@ -123,7 +133,7 @@ Superposition superpose(std::span<const Point> a, std::span<const Point> b,
     s.rotation = {1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
     return s;
   }
-  const Fit f = fit(a, b, weights.value_or(std::span<const double>{}), total);
+  const Fit f = weights ? fit(a, b, Weights<true>{*weights}, total) : fit(a, b, Weights<false>{}, total);
   s.rmsd = f.rmsd;
   if (!f.finite) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
