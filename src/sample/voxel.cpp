@@ -77,8 +77,9 @@ std::array<std::uint64_t, 3> voxel_counts(const Box& bounds, double voxel_size) 
 namespace {
 
 // Everything a fill needs: sizes, names and, when the voxels must be picked,
-// the fraction list with the name index of each of its phases. The storage is
-// the caller's.
+// the fraction list with the name index of each of its phases. The int32
+// storage of the two grid layouts is made by allocate(); the phase map of a
+// block fills storage of its own type.
 struct Plan {
   PhaseGrid grid;  // sizes and names (the block's sizes for a block)
   std::optional<PhaseFractions> picker;
