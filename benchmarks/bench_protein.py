@@ -77,8 +77,9 @@ def python_backbone_helpers(sequence, pairs):
     return out
 
 
-def python_backbone(sequence, pairs):
-    """The same NeRF hand-inlined on tuples: about the fastest plain Python gets."""
+def python_nerf(sequence, pairs):
+    """The same NeRF hand-inlined on tuples: about the fastest plain Python gets.
+    Returns the (N, CA, C) positions of each residue."""
     rad = math.pi / 180.0
 
     def place(a, b, c, ax, rs, tau):
@@ -101,14 +102,21 @@ def python_backbone(sequence, pairs):
     n_res = min(len(sequence), len(pairs))
     pos_n, pos_ca = (0.0, 0.0, 0.0), (1.458, 0.0, 0.0)
     pos_c = (1.458 + cb[0], cb[1], 0.0)
+    out = [(pos_n, pos_ca, pos_c)] if n_res else []
+    for i in range(1, n_res):
+        n = place(pos_n, pos_ca, pos_c, *nb, pairs[i - 1][1] * rad)
+        ca = place(pos_ca, pos_c, n, *cab, math.pi)
+        c = place(pos_c, n, ca, *cb, pairs[i][0] * rad)
+        pos_n, pos_ca, pos_c = n, ca, c
+        out.append((n, ca, c))
+    return out
+
+
+def python_backbone(sequence, pairs):
+    """python_nerf as the core's list of dicts."""
     out = []
-    for i in range(n_res):
-        if i:
-            n = place(pos_n, pos_ca, pos_c, *nb, pairs[i - 1][1] * rad)
-            ca = place(pos_ca, pos_c, n, *cab, math.pi)
-            c = place(pos_c, n, ca, *cb, pairs[i][0] * rad)
-            pos_n, pos_ca, pos_c = n, ca, c
-        for name, p in (("N", pos_n), ("CA", pos_ca), ("C", pos_c)):
+    for i, atoms in enumerate(python_nerf(sequence, pairs)):
+        for name, p in zip(("N", "CA", "C"), atoms):
             out.append({"name": name, "res_idx": i, "x": p[0], "y": p[1], "z": p[2]})
     return out
 

@@ -49,8 +49,8 @@ class Cli:
     def __init__(self, pkg: Any) -> None:
         self.pkg = pkg
         self.root: Path = pkg.root
-        for name in ("__init__.py", "__main__.py", "records.py"):
-            shutil.copy2(PACKAGE_DIR / name, pkg.pkg / name)
+        for source in PACKAGE_DIR.glob("*.py"):
+            shutil.copy2(source, pkg.pkg / source.name)
         shutil.copytree(PACKAGE_DIR / "cli", pkg.pkg / "cli", ignore=shutil.ignore_patterns("__pycache__"))
 
     def __call__(self, *args: str, stdin: str | None = None) -> subprocess.CompletedProcess[str]:

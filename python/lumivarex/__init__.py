@@ -8,11 +8,26 @@ described in :mod:`lumivarex.records`; :mod:`lumivarex.get`,
 :mod:`lumivarex.sample`, :mod:`lumivarex.optimize` and :mod:`lumivarex.export`
 give its most used functions plain Python names. ``python -m lumivarex --help``
 shows the command line.
+
+The package's own functions take any name of an entry (key, symbol or alias,
+in any letter case), numpy arrays and ``os.PathLike`` paths, and give numpy
+arrays: :func:`get`, :func:`sample`, :func:`phase_map`, :func:`property_field`,
+:func:`surface`, :func:`backbone`, :func:`superpose`, :func:`bake_fft`,
+:func:`entries`, :func:`properties`, :func:`resolve` and the ``export_*``
+functions. Those that make arrays import numpy when first used; the core and
+the rest need it not.
 """
 
 from __future__ import annotations
 
-__all__ = ["core", "PanicException", "__version__"]
+from typing import TYPE_CHECKING, Any
+
+__all__ = [
+    "core", "PanicException", "__version__",
+    "get", "sample", "phase_map", "property_field", "surface", "backbone", "superpose", "bake_fft",
+    "entries", "properties", "resolve", "Resolved", "UnknownNameError", "PhaseMap", "Surface", "Superposition",
+    "export_obj", "export_stl", "export_vtk", "export_raw", "export_hlsl", "export_glsl",
+]
 
 try:
     from . import _lumivarex_core as core  # noqa: E402
@@ -28,5 +43,33 @@ except ImportError as e:
         "the package (bash scripts/setup.sh) or build it in place (README.md, 'Building while "
         "developing')") from e
 from ._lumivarex_core import PanicException  # noqa: E402
+from ._files import export_glsl, export_hlsl, export_obj, export_raw, export_stl, export_vtk  # noqa: E402
+from ._names import Resolved, UnknownNameError, entries, properties, resolve  # noqa: E402
+
+if TYPE_CHECKING:
+    from ._arrays import (PhaseMap, Superposition, Surface, backbone, bake_fft, phase_map, property_field, sample,
+                          superpose, surface)
+    from ._names import get
+else:
+    # Modules that are called as functions too: lumivarex.get("iron") and
+    # lumivarex.sample(name, property, points); see lumivarex._callable.
+    from . import get, sample  # noqa: E402
+
+    _ARRAYS = {"backbone", "bake_fft", "phase_map", "property_field", "superpose", "surface", "PhaseMap",
+               "Superposition", "Surface"}
+
+    def __getattr__(name: str) -> Any:
+        # The array functions need numpy, which is imported only when one of
+        # them is first asked for.
+        if name in _ARRAYS:
+            from . import _arrays
+
+            value = getattr(_arrays, name)
+            globals()[name] = value
+            return value
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+    def __dir__() -> list[str]:
+        return sorted(set(globals()) | set(__all__))
 
 __version__: str = core.__version__

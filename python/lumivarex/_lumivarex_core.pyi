@@ -7,7 +7,10 @@ in-memory registry.
 
 import os
 from collections.abc import Sequence
-from typing import Literal
+from typing import Any, Literal
+
+from numpy.typing import NDArray
+from typing_extensions import Buffer, TypeAlias
 
 from lumivarex.records import (
     AlloyCandidate,
@@ -43,6 +46,12 @@ __all__ = [
 ]
 
 __version__: str
+
+# What the array functions read: a numpy array of any real dtype, strides and
+# byte order, or anything else with the buffer protocol, or nested sequences.
+_Rows: TypeAlias = NDArray[Any] | Buffer | Sequence[Sequence[float]]
+_Box: TypeAlias = _Rows
+_ZYX: TypeAlias = Sequence[int]
 
 class PanicException(BaseException):
     """A broken precondition of a call (an empty required name, an implausible
@@ -200,6 +209,81 @@ def py_bake_fourier(
 def py_check_datasheet(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> str | None:
     """The import's verdict on one file of a tier folder: None when the import
     would load it, else the reason it skips it."""
+
+# the array API and its resolver (not in __all__)
+def py_resolve(name: str, scope_str: str | None = None) -> tuple[str, str]:
+    """Where the entry ``py_get(name, scope_str)`` finds is stored: ``(tier, key)``.
+    Raises KeyError."""
+
+def py_tier_keys(scope_str: str | None = None) -> list[str]:
+    """The keys of a tier's entries in byte order (of every tier, tier by tier,
+    when ``scope_str`` is None)."""
+
+def py_known_names(scope_str: str | None = None) -> list[str]:
+    """Every key, symbol and alias of a tier (or of every tier), sorted."""
+
+def py_sample_points(
+    name: str,
+    property: str,
+    points: _Rows,
+    scale_m: float | None = None,
+) -> memoryview:
+    """``py_sample`` at each row of an (N, 3) array of points in metres: a float64
+    memoryview of shape (N,). Raises KeyError."""
+
+def py_phase_map(
+    name: str,
+    bounds: _Box,
+    voxel_size: float,
+    scale_m: float | None = None,
+    start: _ZYX | None = None,
+    shape: _ZYX | None = None,
+) -> tuple[memoryview, list[str]]:
+    """The voxel phase map of the box, or of the block at ``start`` of ``shape``
+    (both (z, y, x)), in C order [z, y, x] as uint8, uint16 or uint32, and the
+    phase names. Raises ValueError."""
+
+def py_property_field(
+    name: str,
+    property: str,
+    bounds: _Box,
+    voxel_size: float,
+    scale_m: float | None = None,
+    start: _ZYX | None = None,
+    shape: _ZYX | None = None,
+) -> memoryview:
+    """A property at the voxel centres, float64 in C order [z, y, x]: the values
+    the VTK export writes. Raises ValueError."""
+
+def py_surface_arrays(
+    name: str,
+    bounds: _Box,
+    voxel_size: float,
+    scale_m: float | None = None,
+) -> tuple[memoryview, memoryview, memoryview, memoryview, list[str]]:
+    """``(vertices, triangles, phases, normals, phase_names)`` of the surface the
+    OBJ and STL exports write. Raises ValueError."""
+
+def py_backbone_array(sequence: str, phi_psi_deg: _Rows) -> memoryview:
+    """``py_build_backbone`` as a float64 (3N, 3) memoryview: N, CA, C of each
+    residue, in ångström. Raises ValueError."""
+
+def py_superpose(
+    a: _Rows,
+    b: _Rows,
+    weights: NDArray[Any] | Buffer | Sequence[float] | None = None,
+) -> tuple[float, memoryview, memoryview, memoryview]:
+    """``(rmsd, rotation, translation, fitted)`` of the weighted Kabsch fit of
+    ``a`` onto ``b``: fitted = a @ rotation.T + translation. Raises ValueError."""
+
+def py_bake_samples(
+    entry_name: str,
+    property: str,
+    bounds: Bounds,
+    grid_size: tuple[int, int, int],
+) -> tuple[memoryview, float, list[float]]:
+    """``(samples, base_value, domain_size_m)``: what ``py_bake_fourier``
+    transforms, samples float64 [nx, ny, nz]. Raises ValueError."""
 
 # backend probes
 def is_rust_backend() -> Literal[True]:

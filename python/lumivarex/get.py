@@ -1,12 +1,15 @@
 """Registry access: find, store and list datasheets.
 
 Thin names over the native core; every call answers from the in-memory
-registry that the core filled at import.
+registry that the core filled at import. The module can also be called:
+``lumivarex.get(name, tier=None)`` is :func:`lumivarex._names.get`, the
+datasheet that any name of an entry leads to.
 """
 
 from __future__ import annotations
 
 from . import _lumivarex_core as _core
+from ._callable import make_callable
 from .records import Json
 
 __all__ = ["Get", "Save", "list_tiers"]
@@ -29,3 +32,6 @@ def Save(name: str, data_json: str, tier: str) -> Json | None:  # noqa: N802
 def list_tiers() -> list[str]:
     """The names of the twelve tiers."""
     return _core.py_list_tiers()
+
+
+make_callable(__name__, "lumivarex._names:get")

@@ -6,12 +6,18 @@ ordinary dicts, so they serve type checkers and editors and cost nothing.
 
 from __future__ import annotations
 
-from typing import Any, Tuple, TypedDict
+from collections.abc import Sequence
+from typing import TYPE_CHECKING, Any, Literal, Tuple, TypedDict, Union
+
+if TYPE_CHECKING:
+    from numpy.typing import NDArray
 
 __all__ = [
     "Json",
+    "Tier",
     "Point3",
     "Bounds",
+    "BoxLike",
     "BackboneAtom",
     "FourierCoefficient",
     "FourierBake",
@@ -22,11 +28,19 @@ __all__ = [
 #: A decoded datasheet value: normally a dict, but any JSON value may be stored.
 Json = Any
 
+#: The twelve tiers, in their canonical order.
+Tier = Literal["subatomic", "atom", "molecule", "alloy", "ceramic", "composite", "amino_acid", "protein",
+               "cell", "cell_component", "nucleic_acid", "biomaterial"]
+
 #: A point in metres, (x, y, z).
 Point3 = Tuple[float, float, float]
 
 #: An export box in metres: ((xmin, ymin, zmin), (xmax, ymax, zmax)).
 Bounds = Tuple[Point3, Point3]
+
+#: A box as the Python API takes it: the two corners as nested sequences or a
+#: (2, 3) numpy array.
+BoxLike = Union[Sequence[Sequence[float]], "NDArray[Any]"]
 
 
 class BackboneAtom(TypedDict):

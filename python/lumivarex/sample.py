@@ -1,8 +1,13 @@
-"""A property's value at a point, and whole datasheets by exact name."""
+"""A property's value at a point, and whole datasheets by exact name.
+
+The module can also be called: ``lumivarex.sample(name, property, points)`` is
+:func:`lumivarex._arrays.sample`, the values at an array of points in one call.
+"""
 
 from __future__ import annotations
 
 from . import _lumivarex_core as _core
+from ._callable import make_callable
 from .records import Json, Point3
 
 __all__ = ["sample", "data_sheet"]
@@ -19,3 +24,6 @@ def sample(name: str, property: str, at: Point3 | None = None, scale_m: float | 
 def data_sheet(name: str) -> Json:
     """The whole entry stored under exactly ``name``. Raises KeyError."""
     return _core.py_data_sheet(name)
+
+
+make_callable(__name__, "lumivarex._arrays:sample")

@@ -1,12 +1,8 @@
 #include "export/obj.hpp"
 
 #include <array>
-#include <bit>
 #include <charconv>
 #include <cstdint>
-#include <limits>
-#include <stdexcept>
-#include <unordered_map>
 #include <vector>
 
 #include "core/error.hpp"
@@ -57,61 +53,6 @@ std::string mtl_text(const std::vector<std::string>& phase_names) {
   return s;
 }
 
-// Vertex numbers keyed on the bit patterns of the three coordinates. Every
-// corner lies on grid lines, so the distinct bit patterns of each axis are
-// numbered first (a hash map per axis, linear in the axis length); the triple
-// of those numbers is a collision-free hash of the key and addresses a dense
-// table. Bit-identical coordinates share a number even when they come from
-// different grid lines (a huge offset swallowing the voxel size).
-class VertexTable {
- public:
-  VertexTable(const std::vector<double> (&lines)[3]) {
-    std::uint64_t cells = 1;
-    for (int a = 0; a < 3; ++a) {
-      std::unordered_map<std::uint64_t, std::uint32_t> seen;
-      seen.reserve(lines[a].size());
-      code_[a].resize(lines[a].size());
-      for (std::size_t i = 0; i < lines[a].size(); ++i) {
-        auto [it, inserted] = seen.try_emplace(std::bit_cast<std::uint64_t>(lines[a][i]),
-                                               static_cast<std::uint32_t>(seen.size()));
-        code_[a][i] = it->second;
-        if (inserted) line_of_[a].push_back(static_cast<std::uint32_t>(i));
-      }
-      if (__builtin_mul_overflow(cells, line_of_[a].size(), &cells)) fail("export_obj: grid too large");
-    }
-    stride_y_ = line_of_[2].size();
-    stride_x_ = line_of_[1].size() * stride_y_;
-    try {
-      number_.assign(static_cast<std::size_t>(cells), 0);
-    } catch (const std::length_error&) {
-      fail("export_obj: grid too large");
-    }
-  }
-
-  // 1-based vertex number of the corner on grid lines (i, j, k); a new
-  // number when its coordinates were not seen before.
-  std::uint32_t intern(std::uint64_t i, std::uint64_t j, std::uint64_t k) {
-    const std::uint32_t cx = code_[0][i], cy = code_[1][j], cz = code_[2][k];
-    std::uint32_t& slot = number_[cx * stride_x_ + cy * stride_y_ + cz];
-    if (slot == 0) {
-      if (vertices_.size() >= std::numeric_limits<std::uint32_t>::max()) fail("export_obj: mesh too large");
-      vertices_.push_back({line_of_[0][cx], line_of_[1][cy], line_of_[2][cz]});
-      slot = static_cast<std::uint32_t>(vertices_.size());
-    }
-    return slot;
-  }
-
-  // Grid-line indices of each vertex (its first occurrence), in number order.
-  const std::vector<std::array<std::uint32_t, 3>>& vertices() const noexcept { return vertices_; }
-
- private:
-  std::vector<std::uint32_t> code_[3];     // grid line -> number of its bit pattern
-  std::vector<std::uint32_t> line_of_[3];  // bit-pattern number -> first grid line
-  std::size_t stride_x_ = 0, stride_y_ = 0;
-  std::vector<std::uint32_t> number_;
-  std::vector<std::array<std::uint32_t, 3>> vertices_;
-};
-
 inline std::size_t decimal_digits(std::uint32_t v) noexcept {
   std::size_t n = 1;
   while (v >= 10) {
@@ -128,12 +69,6 @@ Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::V
   const std::vector<double> lines[3] = {grid_lines(grid.nx, lower[0], voxel_size),
                                         grid_lines(grid.ny, lower[1], voxel_size),
                                         grid_lines(grid.nz, lower[2], voxel_size)};
-  // Vertex numbers are written as 32-bit values; a grid needing more would
-  // not fit in memory anyway.
-  constexpr std::uint64_t kMaxLines = std::numeric_limits<std::uint32_t>::max() / 2;
-  if (grid.nx >= kMaxLines || grid.ny >= kMaxLines || grid.nz >= kMaxLines)
-    fail("export_obj: grid too large");
-
   // Names go into the "o" and "usemtl" lines with their line breaks blanked,
   // as in the MTL file; single_line keeps the length.
   const std::string object = single_line(name);
@@ -141,7 +76,7 @@ Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::V
   phases.reserve(grid.phase_names.size());
   for (const std::string& phase : grid.phase_names) phases.push_back(single_line(phase));
 
-  VertexTable table(lines);
+  VertexTable table(lines, "export_obj");
   std::vector<std::vector<std::array<std::uint32_t, 4>>> groups(grid.phase_names.size());
   for_each_face(grid, [&](const FaceRef& f) {
     if (f.phase < 0 || static_cast<std::size_t>(f.phase) >= groups.size())

@@ -28,10 +28,6 @@ inline void face_corners(const FaceRef& f, std::uint64_t (&corners)[4][3]) noexc
     for (int a = 0; a < 3; ++a) corners[c][a] = f.c[a] + kCornerOffset[f.axis][c][a];
 }
 
-// Each face, its corners (w0, w1, w2, w3) in wound order, becomes the
-// triangles (w0, w1, w2) and (w0, w2, w3): both share the c0-c2 diagonal.
-constexpr int kTriangleCorners[2][3] = {{0, 1, 2}, {0, 2, 3}};
-
 // Binary STL image: 80-byte header, triangle count, 50-byte records.
 Buffer stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Point& lower,
                   double voxel_size) {

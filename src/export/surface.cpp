@@ -1,5 +1,10 @@
 #include "export/surface.hpp"
 
+#include <bit>
+#include <stdexcept>
+#include <unordered_map>
+
+#include "core/error.hpp"
 #include "core/text.hpp"
 
 namespace lvx::exporter {
@@ -17,6 +22,38 @@ std::vector<double> grid_lines(std::uint64_t n, double min, double voxel_size) {
     v[i] = offset + min;
   }
   return v;
+}
+
+VertexTable::VertexTable(const std::vector<double> (&lines)[3], std::string_view op) : op_(op) {
+  // Vertex numbers are 32-bit values; a grid needing more would not fit in
+  // memory anyway.
+  constexpr std::size_t kMaxLines = std::numeric_limits<std::uint32_t>::max() / 2;
+  for (const auto& axis : lines)
+    if (axis.size() > kMaxLines) too_large("grid");
+  std::uint64_t cells = 1;
+  for (int a = 0; a < 3; ++a) {
+    std::unordered_map<std::uint64_t, std::uint32_t> seen;
+    seen.reserve(lines[a].size());
+    code_[a].resize(lines[a].size());
+    for (std::size_t i = 0; i < lines[a].size(); ++i) {
+      auto [it, inserted] = seen.try_emplace(std::bit_cast<std::uint64_t>(lines[a][i]),
+                                             static_cast<std::uint32_t>(seen.size()));
+      code_[a][i] = it->second;
+      if (inserted) line_of_[a].push_back(static_cast<std::uint32_t>(i));
+    }
+    if (__builtin_mul_overflow(cells, line_of_[a].size(), &cells)) too_large("grid");
+  }
+  stride_y_ = line_of_[2].size();
+  stride_x_ = line_of_[1].size() * stride_y_;
+  try {
+    number_.assign(static_cast<std::size_t>(cells), 0);
+  } catch (const std::length_error&) {
+    too_large("grid");
+  }
+}
+
+void VertexTable::too_large(std::string_view what) const {
+  fail(op_ + ": " + std::string(what) + " too large");
 }
 
 AxisText::AxisText(const std::vector<double>& lines) {

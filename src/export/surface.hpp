@@ -3,9 +3,11 @@
 // on and the text of those coordinates.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +43,10 @@ inline constexpr std::uint8_t kWoundOrder[2][4] = {{0, 1, 2, 3}, {0, 3, 2, 1}};
 inline const auto& wound_order(const FaceRef& f) noexcept {
   return kWoundOrder[f.negative != (f.axis == 1) ? 1 : 0];
 }
+
+// Each face, its corners (w0, w1, w2, w3) in wound order, becomes the
+// triangles (w0, w1, w2) and (w0, w2, w3): both share the c0-c2 diagonal.
+inline constexpr int kTriangleCorners[2][3] = {{0, 1, 2}, {0, 2, 3}};
 
 // Compares `n` phases of two rows (null = outside the grid, phase -1) and
 // calls on_face(t, lower_phase, upper_phase) where they differ.
@@ -106,6 +112,46 @@ std::uint64_t count_faces(const sample::VoxelGrid& g);
 
 // Grid-line coordinates i * voxel_size + min for i = 0..n (n + 1 values).
 std::vector<double> grid_lines(std::uint64_t n, double min, double voxel_size);
+
+// Vertex numbers keyed on the bit patterns of the three coordinates. Every
+// corner lies on grid lines, so the distinct bit patterns of each axis are
+// numbered first (a hash map per axis, linear in the axis length); the triple
+// of those numbers is a collision-free hash of the key and addresses a dense
+// table. Bit-identical coordinates share a number even when they come from
+// different grid lines (a huge offset swallowing the voxel size).
+class VertexTable {
+ public:
+  // `lines` are the grid-line coordinates per axis. Throws OpError "<op>: grid
+  // too large" when the vertices could not be numbered in 32 bits.
+  VertexTable(const std::vector<double> (&lines)[3], std::string_view op);
+
+  // 1-based vertex number of the corner on grid lines (i, j, k); a new
+  // number when its coordinates were not seen before. Throws OpError "<op>:
+  // mesh too large" past 2^32 - 1 vertices.
+  std::uint32_t intern(std::uint64_t i, std::uint64_t j, std::uint64_t k) {
+    const std::uint32_t cx = code_[0][i], cy = code_[1][j], cz = code_[2][k];
+    std::uint32_t& slot = number_[cx * stride_x_ + cy * stride_y_ + cz];
+    if (slot == 0) {
+      if (vertices_.size() >= std::numeric_limits<std::uint32_t>::max()) too_large("mesh");
+      vertices_.push_back({line_of_[0][cx], line_of_[1][cy], line_of_[2][cz]});
+      slot = static_cast<std::uint32_t>(vertices_.size());
+    }
+    return slot;
+  }
+
+  // Grid-line indices of each vertex (its first occurrence), in number order.
+  const std::vector<std::array<std::uint32_t, 3>>& vertices() const noexcept { return vertices_; }
+
+ private:
+  [[noreturn]] void too_large(std::string_view what) const;
+
+  std::string op_;
+  std::vector<std::uint32_t> code_[3];     // grid line -> number of its bit pattern
+  std::vector<std::uint32_t> line_of_[3];  // bit-pattern number -> first grid line
+  std::size_t stride_x_ = 0, stride_y_ = 0;
+  std::vector<std::uint32_t> number_;
+  std::vector<std::array<std::uint32_t, 3>> vertices_;
+};
 
 // Fixed-point text of grid-line coordinates, formatted once per axis and
 // copied into every line that uses them.

@@ -1,12 +1,14 @@
 #include "fourier_bake/fourier_bake.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <new>
 #include <optional>
+#include <span>
 
 #include "core/error.hpp"
 #include "core/memory.hpp"
@@ -21,6 +23,8 @@ constexpr double kMinExtent = 2.220446049250313e-16;
 constexpr double kNegTwoPi = -6.283185307179586;
 constexpr std::int64_t kNoFreq = std::numeric_limits<std::int64_t>::min();
 constexpr std::uint64_t kMaxHalf = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
+// Grid points sampled per unit of parallel work.
+constexpr std::uint64_t kSamplesPerChunk = 4096;
 
 [[noreturn]] void too_large() {
   fail("grid_size is too large");
@@ -236,17 +240,19 @@ void transform_all(const std::vector<double>& grid, const GridSize& size, const 
                           });
 }
 
-// The bake of a validated grid. Throws bad_alloc when one of its buffers
-// cannot be allocated.
-FourierFieldConfig bake(std::string_view entry_name, std::string_view property, const Box& bounds,
-                        const GridSize& grid_size, double truncate_threshold, const Frequencies& freq) {
+// Samples the property at the cell centres of the bake grid into `grid`
+// ([i][j][k], x outermost) and returns the domain's extents and the mean of
+// the samples, summed in that order. A sample that fails counts as 0.0; when
+// every one fails the bake would describe nothing, and the failure at grid
+// point (0, 0, 0) is reported.
+struct Sampled {
+  std::array<double, 3> domain_size_m{};
+  double mean = 0.0;
+};
+Sampled sample_grid(std::string_view entry_name, std::string_view property, const Box& bounds,
+                    const GridSize& grid_size, std::span<double> grid) {
   const std::uint64_t nx = grid_size[0], ny = grid_size[1], nz = grid_size[2];
-  const std::uint64_t total = nx * ny * nz;
-  std::vector<double> grid(static_cast<std::size_t>(total), 0.0);
-  std::vector<FourierCoefficient> coeffs(static_cast<std::size_t>(freq.count()));
-
-  FourierFieldConfig out;
-  out.property_name = std::string(property);
+  Sampled out;
   std::array<double, 3> cell{};
   for (std::size_t a = 0; a < 3; ++a) {
     const double d = bounds[1][a] - bounds[0][a];
@@ -261,23 +267,44 @@ FourierFieldConfig bake(std::string_view entry_name, std::string_view property, 
       coord[a][idx] = (static_cast<double>(idx) + 0.5) * cell[a] + bounds[0][a];
   }
 
-  // Sampling: one resolution of the entry and its model for the whole grid.
-  // A sample that fails counts as 0.0; when every one fails the bake would
-  // describe nothing, and the failure at grid point (0, 0, 0) is reported.
+  // One resolution of the entry and its model for the whole grid; slabs of
+  // constant i are sampled in parallel, then summed in grid order.
   const sample::PropertySampler sampler(sample::ResolvedEntry::resolve(entry_name), property, scale);
+  std::atomic<bool> any{false};
+  const std::uint64_t slab = ny * nz;
+  parallel_chunks(nx, std::max<std::uint64_t>(1, kSamplesPerChunk / slab),
+                  [&](std::uint64_t b, std::uint64_t e) {
+                    bool found = false;
+                    std::size_t at = static_cast<std::size_t>(b * slab);
+                    for (std::uint64_t i = b; i < e; ++i)
+                      for (std::uint64_t j = 0; j < ny; ++j)
+                        for (std::uint64_t k = 0; k < nz; ++k, ++at) {
+                          const std::optional<double> v = sampler.at({coord[0][i], coord[1][j], coord[2][k]});
+                          found = found || v;
+                          grid[at] = v.value_or(0.0);
+                        }
+                    if (found) any.store(true, std::memory_order_relaxed);
+                  });
+  if (!any.load(std::memory_order_relaxed)) sampler.raise_at({coord[0][0], coord[1][0], coord[2][0]});
   double sum = 0.0;
-  bool any = false;
-  std::size_t at = 0;
-  for (std::uint64_t i = 0; i < nx; ++i)
-    for (std::uint64_t j = 0; j < ny; ++j)
-      for (std::uint64_t k = 0; k < nz; ++k, ++at) {
-        const std::optional<double> v = sampler.at({coord[0][i], coord[1][j], coord[2][k]});
-        any = any || v;
-        grid[at] = v.value_or(0.0);
-        sum += grid[at];
-      }
-  if (!any) sampler.raise_at({coord[0][0], coord[1][0], coord[2][0]});
-  out.base_value = sum / static_cast<double>(total);
+  for (const double v : grid) sum += v;
+  out.mean = sum / static_cast<double>(nx * ny * nz);
+  return out;
+}
+
+// The bake of a validated grid. Throws bad_alloc when one of its buffers
+// cannot be allocated.
+FourierFieldConfig bake(std::string_view entry_name, std::string_view property, const Box& bounds,
+                        const GridSize& grid_size, double truncate_threshold, const Frequencies& freq) {
+  const std::uint64_t total = grid_size[0] * grid_size[1] * grid_size[2];
+  std::vector<double> grid(static_cast<std::size_t>(total), 0.0);
+  std::vector<FourierCoefficient> coeffs(static_cast<std::size_t>(freq.count()));
+
+  FourierFieldConfig out;
+  out.property_name = std::string(property);
+  const Sampled sampled = sample_grid(entry_name, property, bounds, grid_size, grid);
+  out.domain_size_m = sampled.domain_size_m;
+  out.base_value = sampled.mean;
   for (double& v : grid) v -= out.base_value;
 
   transform_all(grid, grid_size, freq, coeffs);
@@ -294,23 +321,34 @@ FourierFieldConfig bake(std::string_view entry_name, std::string_view property, 
   return out;
 }
 
-}  // namespace
-
-FourierFieldConfig bake_fourier(std::string_view entry_name, std::string_view property, const Box& bounds,
-                                const GridSize& grid_size, double truncate_threshold) {
+// The checks of the names and the grid that every bake makes first.
+void check_names_and_grid(std::string_view entry_name, std::string_view property, const GridSize& grid_size) {
   if (entry_name.empty()) fail("entry_name must not be empty");
   if (property.empty()) fail("property must not be empty");
   if (grid_size[0] == 0 || grid_size[1] == 0 || grid_size[2] == 0)
     fail("grid_size must be non-zero in all dimensions");
-  if (!std::isfinite(truncate_threshold) || truncate_threshold < 0.0)
-    fail("truncate_threshold must be a non-negative finite value");
+}
 
+// The grid's point count; too_large() when it cannot be indexed or its
+// frequency indices would not fit in 32 bits.
+std::uint64_t checked_points(const GridSize& grid_size) {
   const std::uint64_t nx = grid_size[0], ny = grid_size[1], nz = grid_size[2];
   const std::optional<std::size_t> cells = grid_cells<double>(nx, ny, nz);
   if (!cells) too_large();
-  const std::uint64_t total = *cells;
   if (nx / 2 > kMaxHalf || ny / 2 > kMaxHalf || nz / 2 > kMaxHalf) too_large();
-  const Frequencies freq{{nx}, {ny}, {nz}};
+  return *cells;
+}
+
+}  // namespace
+
+FourierFieldConfig bake_fourier(std::string_view entry_name, std::string_view property, const Box& bounds,
+                                const GridSize& grid_size, double truncate_threshold) {
+  check_names_and_grid(entry_name, property, grid_size);
+  if (!std::isfinite(truncate_threshold) || truncate_threshold < 0.0)
+    fail("truncate_threshold must be a non-negative finite value");
+
+  const std::uint64_t total = checked_points(grid_size);
+  const Frequencies freq{{grid_size[0]}, {grid_size[1]}, {grid_size[2]}};
   const std::uint64_t count = freq.count();  // below `total`
   // The sample grid and the coefficient list are the bake's large buffers.
   if (!fits_in_memory(total * sizeof(double) + count * sizeof(FourierCoefficient), 1)) too_large();
@@ -320,6 +358,23 @@ FourierFieldConfig bake_fourier(std::string_view entry_name, std::string_view pr
   } catch (const std::bad_alloc&) {
     too_large();  // every allocation of the bake is sized by the grid
   }
+}
+
+BakeSamples bake_samples(std::string_view entry_name, std::string_view property, const Box& bounds,
+                         const GridSize& grid_size) {
+  check_names_and_grid(entry_name, property, grid_size);
+  (void)checked_points(grid_size);
+  BakeSamples out;
+  try {
+    out.samples = Array<double>({grid_size[0], grid_size[1], grid_size[2]});
+  } catch (const std::bad_alloc&) {
+    too_large();
+  }
+  const Sampled sampled =
+      sample_grid(entry_name, property, bounds, grid_size, {out.samples.data(), out.samples.size()});
+  out.base_value = sampled.mean;
+  out.domain_size_m = sampled.domain_size_m;
+  return out;
 }
 
 }  // namespace lvx::fourier_bake

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/array.hpp"
 #include "core/geometry.hpp"
 
 namespace lvx::fourier_bake {
@@ -34,5 +35,17 @@ using GridSize = std::array<std::uint64_t, 3>;
 // every sample fails, the failure at grid point (0, 0, 0) is thrown.
 FourierFieldConfig bake_fourier(std::string_view entry_name, std::string_view property, const Box& bounds,
                                 const GridSize& grid_size, double truncate_threshold);
+
+// What bake_fourier transforms: the samples at the cell centres of the bake
+// grid, [nx][ny][nz] (x outermost), their mean as base_value, and the
+// domain's extents. Same checks and errors as bake_fourier but for the
+// threshold, which it does not take.
+struct BakeSamples {
+  Array<double> samples;
+  double base_value = 0.0;
+  std::array<double, 3> domain_size_m{};
+};
+BakeSamples bake_samples(std::string_view entry_name, std::string_view property, const Box& bounds,
+                         const GridSize& grid_size);
 
 }  // namespace lvx::fourier_bake

@@ -1,8 +1,11 @@
 #include "get/get.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 #include "core/error.hpp"
 #include "core/text.hpp"
@@ -23,15 +26,25 @@ Scope str_to_scope(std::string_view text) {
   return Scope::all_tiers();
 }
 
-EntryPtr resolve_named(std::string_view name, Scope scope) {
+namespace {
+
+// The tier indices of a scope: [first, last).
+std::pair<std::size_t, std::size_t> tier_range(Scope scope) noexcept {
+  return scope.all() ? std::pair<std::size_t, std::size_t>{0, kTierCount}
+                     : std::pair<std::size_t, std::size_t>{scope.index, scope.index + 1};
+}
+
+Resolved find_named(std::string_view name, Scope scope) {
   const std::string exact(name);
   const std::string lower = to_lower(name);
-  const std::size_t first = scope.all() ? 0 : scope.index;
-  const std::size_t last = scope.all() ? kTierCount : scope.index + 1;
+  const auto [first, last] = tier_range(scope);
 
-  using Pass = EntryPtr (*)(const TierMap&, const std::string&, const std::string&);
+  using Pass = TierMap::Found (*)(const TierMap&, const std::string&, const std::string&);
   static constexpr Pass passes[] = {
-      [](const TierMap& t, const std::string& e, const std::string&) { return t.get(e); },
+      [](const TierMap& t, const std::string& e, const std::string&) {
+        EntryPtr v = t.get(e);
+        return v ? TierMap::Found{e, std::move(v)} : TierMap::Found{};
+      },
       [](const TierMap& t, const std::string&, const std::string& l) { return t.find_key_lower(l); },
       [](const TierMap& t, const std::string& e, const std::string&) { return t.find_symbol(e); },
       [](const TierMap& t, const std::string&, const std::string& l) { return t.find_symbol_lower(l); },
@@ -43,8 +56,43 @@ EntryPtr resolve_named(std::string_view name, Scope scope) {
   auto lock = reg.read_lock();
   for (Pass pass : passes)
     for (std::size_t t = first; t < last; ++t)
-      if (EntryPtr e = pass(reg.tier(t), exact, lower)) return e;
+      if (TierMap::Found found = pass(reg.tier(t), exact, lower))
+        return {t, std::move(found.key), std::move(found.value)};
   fail(GetError::unknown_name(name));
+}
+
+}  // namespace
+
+EntryPtr resolve_named(std::string_view name, Scope scope) {
+  return find_named(name, scope).value;
+}
+
+Resolved resolve_entry(std::string_view name, Scope scope) {
+  if (name.empty()) panic("resolve_entry: name must be non-empty");
+  return find_named(name, scope);
+}
+
+std::vector<std::string> tier_keys(Scope scope) {
+  const auto [first, last] = tier_range(scope);
+  auto& reg = DATA();
+  auto lock = reg.read_lock();
+  std::vector<std::string> out;
+  for (std::size_t t = first; t < last; ++t) {
+    std::vector<std::string> keys = reg.tier(t).keys();
+    out.insert(out.end(), std::make_move_iterator(keys.begin()), std::make_move_iterator(keys.end()));
+  }
+  return out;
+}
+
+std::vector<std::string> known_names(Scope scope) {
+  const auto [first, last] = tier_range(scope);
+  auto& reg = DATA();
+  auto lock = reg.read_lock();
+  std::vector<std::string> out;
+  for (std::size_t t = first; t < last; ++t) reg.tier(t).append_names(out);
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
 }
 
 namespace {

@@ -31,6 +31,24 @@ struct GetError {
 // order. Throws OpError "unknown name: {}".
 EntryPtr resolve_named(std::string_view name, Scope scope);
 
+// The entry resolve_named finds, with where it is stored.
+struct Resolved {
+  std::size_t tier;  // index into TIER_NAMES
+  std::string key;
+  EntryPtr value;
+};
+// resolve_named, telling where the entry is stored. Panics on an empty name.
+Resolved resolve_entry(std::string_view name, Scope scope);
+
+// The keys of the tiers of the scope: tier by tier in canonical order, each
+// tier's in byte order.
+std::vector<std::string> tier_keys(Scope scope);
+
+// Every name the lookup answers to exactly in the tiers of the scope (keys,
+// symbols and aliases), sorted and without repeats: the candidates for a
+// suggestion when a name is not found.
+std::vector<std::string> known_names(Scope scope);
+
 struct FormulaPart {
   std::string name;
   std::uint32_t count;

@@ -115,29 +115,50 @@ EntryPtr TierMap::insert(std::string key, EntryPtr value) {
   return insert(std::move(key), std::move(value), std::move(names));
 }
 
-EntryPtr TierMap::first_of(const Index& index, const std::string& k) const {
+TierMap::Found TierMap::first_of(const Index& index, const std::string& k) const {
   ensure_indexed();
   std::shared_lock lock(mu_);
   auto it = index.find(k);
-  if (it == index.end() || it->second.empty()) return nullptr;
+  if (it == index.end() || it->second.empty()) return {};
   auto slot = map_.find(it->second.front());
-  return slot == map_.end() ? nullptr : slot->second.value;
+  if (slot == map_.end()) return {};
+  return {slot->first, slot->second.value};
 }
 
-EntryPtr TierMap::find_key_lower(const std::string& k) const {
+TierMap::Found TierMap::find_key_lower(const std::string& k) const {
   return first_of(by_key_lower_, k);
 }
-EntryPtr TierMap::find_symbol(const std::string& k) const {
+TierMap::Found TierMap::find_symbol(const std::string& k) const {
   return first_of(by_symbol_, k);
 }
-EntryPtr TierMap::find_symbol_lower(const std::string& k) const {
+TierMap::Found TierMap::find_symbol_lower(const std::string& k) const {
   return first_of(by_symbol_lower_, k);
 }
-EntryPtr TierMap::find_alias(const std::string& k) const {
+TierMap::Found TierMap::find_alias(const std::string& k) const {
   return first_of(by_alias_, k);
 }
-EntryPtr TierMap::find_alias_lower(const std::string& k) const {
+TierMap::Found TierMap::find_alias_lower(const std::string& k) const {
   return first_of(by_alias_lower_, k);
+}
+
+std::vector<std::string> TierMap::keys() const {
+  std::vector<std::string> out;
+  {
+    std::shared_lock lock(mu_);
+    out.reserve(map_.size());
+    for (const auto& [key, slot] : map_) out.push_back(key);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+void TierMap::append_names(std::vector<std::string>& out) const {
+  std::shared_lock lock(mu_);
+  for (const auto& [key, slot] : map_) {
+    out.push_back(key);
+    if (slot.names.has_symbol) out.push_back(slot.names.symbol);
+    out.insert(out.end(), slot.names.aliases.begin(), slot.names.aliases.end());
+  }
 }
 
 // ------------------------------------------------------------------ Registry

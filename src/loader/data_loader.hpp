@@ -53,16 +53,30 @@ struct EntryNames {
 // bulk load at import only fills the map.
 class TierMap {
  public:
+  // An entry found by a name, with the key it is stored under; empty (no
+  // value) when nothing matched.
+  struct Found {
+    std::string key;
+    EntryPtr value;
+    explicit operator bool() const noexcept { return value != nullptr; }
+  };
+
   EntryPtr get(std::string_view key) const;
   // Inserts or replaces; returns the displaced value (null when none).
   EntryPtr insert(std::string key, EntryPtr value, EntryNames names);
   EntryPtr insert(std::string key, EntryPtr value);
 
-  EntryPtr find_key_lower(const std::string& lower) const;
-  EntryPtr find_symbol(const std::string& symbol) const;
-  EntryPtr find_symbol_lower(const std::string& lower) const;
-  EntryPtr find_alias(const std::string& alias) const;
-  EntryPtr find_alias_lower(const std::string& lower) const;
+  Found find_key_lower(const std::string& lower) const;
+  Found find_symbol(const std::string& symbol) const;
+  Found find_symbol_lower(const std::string& lower) const;
+  Found find_alias(const std::string& alias) const;
+  Found find_alias_lower(const std::string& lower) const;
+
+  // Every key, in byte order.
+  std::vector<std::string> keys() const;
+  // Appends every name the lookup answers to exactly: each key, symbol and
+  // alias, as stored.
+  void append_names(std::vector<std::string>& out) const;
 
  private:
   using Index = std::unordered_map<std::string, std::vector<std::string>>;
@@ -70,7 +84,7 @@ class TierMap {
     EntryPtr value;
     EntryNames names;
   };
-  EntryPtr first_of(const Index& index, const std::string& k) const;
+  Found first_of(const Index& index, const std::string& k) const;
   void index_add(const std::string& key, const EntryNames& n);
   void index_remove(const std::string& key, const EntryNames& n);
   void ensure_indexed() const;

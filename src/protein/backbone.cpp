@@ -1,9 +1,12 @@
-// Residue count of a backbone, and Ramachandran regions.
+// Residue count of a backbone, the backbone as an array, and Ramachandran
+// regions.
+#include <algorithm>
 #include <string>
 
 #include "core/error.hpp"
 #include "core/text.hpp"
 #include "protein/protein.hpp"
+#include "protein/trace.hpp"
 
 namespace lvx::protein {
 
@@ -15,6 +18,16 @@ std::size_t backbone_residues(std::string_view sequence, std::span<const AnglePa
     fail("build_backbone: fewer phi/psi pairs than residues (" + std::to_string(phi_psi.size()) + " < " +
          std::to_string(residues) + ")");
   return residues;
+}
+
+Array<double> backbone_array(std::string_view sequence, std::span<const AnglePair> phi_psi) {
+  const std::size_t residues = backbone_residues(sequence, phi_psi);
+  Array<double> out({3 * residues, 3});
+  double* row = out.data();
+  trace_backbone(phi_psi, residues, [&](std::uint32_t, const Point& n, const Point& ca, const Point& c) {
+    for (const Point* atom : {&n, &ca, &c}) row = std::copy(atom->begin(), atom->end(), row);
+  });
+  return out;
 }
 
 std::string_view ramachandran_region(double phi, double psi) {

@@ -1,5 +1,6 @@
-// Fourier bake: py_bake_fourier.
+// Fourier bake: py_bake_fourier, and the samples it transforms.
 #include "fourier_bake/fourier_bake.hpp"
+#include "pyfacade/arrays.hpp"
 #include "pyfacade/functions.hpp"
 
 namespace lvx::py {
@@ -12,6 +13,21 @@ fourier_bake::GridSize to_grid_size(PyObject* o, const char* arg) {
   fourier_bake::GridSize g{};
   for (Py_ssize_t i = 0; i < 3; ++i) g[static_cast<std::size_t>(i)] = to_u64(PyTuple_GET_ITEM(o, i), arg);
   return g;
+}
+
+// The arguments both bakes start with, converted in their order.
+struct BakeArgs {
+  std::string_view entry_name, property;
+  Box bounds;
+  fourier_bake::GridSize grid;
+};
+BakeArgs to_bake_args(const Args& a) {
+  BakeArgs b;
+  b.entry_name = a.str(0);
+  b.property = a.str(1);
+  b.bounds = a.get(2, to_bounds);
+  b.grid = a.get(3, to_grid_size);
+  return b;
 }
 
 RecordKeys kCoefficientKeys{"n", "m", "l", "amplitude", "phase"};
@@ -37,10 +53,24 @@ const Binding py_bake_fourier{
         "where coefficients is a list of {n, m, l, amplitude, phase}.",
     .errors = &PyExc_ValueError,
     .body = [](const Args& a) {
-      const std::string_view entry_name = a.str(0), property = a.str(1);
-      const Box bounds = a.get(2, to_bounds);
-      const fourier_bake::GridSize grid = a.get(3, to_grid_size);
-      return bake_to_py(fourier_bake::bake_fourier(entry_name, property, bounds, grid, a.f64(4)));
+      const BakeArgs b = to_bake_args(a);
+      return bake_to_py(fourier_bake::bake_fourier(b.entry_name, b.property, b.bounds, b.grid, a.f64(4)));
+    }};
+
+const Binding py_bake_samples{
+    .name = "py_bake_samples",
+    .params = {{"entry_name"}, {"property"}, {"bounds"}, {"grid_size"}},
+    .description =
+        "What `py_bake_fourier` transforms: `(samples, base_value, domain_size_m)`,\n"
+        "samples a float64 memoryview of shape (nx, ny, nz), x outermost, holding the\n"
+        "property at the cell centres of the bake grid (0.0 where a sample fails),\n"
+        "base_value their mean and domain_size_m the box's extents. Raises ValueError\n"
+        "as `py_bake_fourier` does.",
+    .errors = &PyExc_ValueError,
+    .body = [](const Args& a) {
+      const BakeArgs b = to_bake_args(a);
+      fourier_bake::BakeSamples s = fourier_bake::bake_samples(b.entry_name, b.property, b.bounds, b.grid);
+      return tuple_of(array_to_py(std::move(s.samples)), s.base_value, list_of(s.domain_size_m));
     }};
 
 }  // namespace lvx::py

@@ -1,4 +1,5 @@
-// Registry functions: py_get, py_save, py_data_sheet, py_list_tiers.
+// Registry functions: py_get, py_save, py_data_sheet, py_list_tiers, and the
+// resolver helpers py_resolve, py_tier_keys and py_known_names.
 #include "get/get.hpp"
 #include "pyfacade/functions.hpp"
 #include "sample/sample.hpp"
@@ -51,5 +52,43 @@ const Binding py_list_tiers{
         "The order is the tiers' canonical one, from \"subatomic\" to \"biomaterial\", and\n"
         "callers may rely on it.",
     .body = [](const Args&) { return list_of(get::list_tiers()); }};
+
+namespace {
+
+get::Scope scope_of(const Args& a, std::size_t i) {
+  const std::optional<std::string_view> scope = a.opt(i, to_str);
+  return scope ? get::str_to_scope(*scope) : get::Scope::all_tiers();
+}
+
+}  // namespace
+
+const Binding py_resolve{.name = "py_resolve",
+                         .params = {{"name"}, {"scope_str", "None"}},
+                         .description =
+                             "Where the entry `py_get(name, scope_str)` finds is stored: `(tier, key)`,\n"
+                             "found by the same passes (key, symbol, alias, each exactly and in any case).\n"
+                             "Raises KeyError \"unknown name: ...\".",
+                         .errors = &PyExc_KeyError,
+                         .body = [](const Args& a) {
+                           const std::string_view name = a.str(0);
+                           const get::Resolved found = get::resolve_entry(name, scope_of(a, 1));
+                           return tuple_of(data_loader::TIER_NAMES[found.tier], found.key);
+                         }};
+
+const Binding py_tier_keys{
+    .name = "py_tier_keys",
+    .params = {{"scope_str", "None"}},
+    .description =
+        "The keys of the entries of a tier (`scope_str` read as `py_get` reads it), or\n"
+        "of every tier, tier by tier in canonical order; each tier's in byte order.",
+    .body = [](const Args& a) { return list_of(get::tier_keys(scope_of(a, 0))); }};
+
+const Binding py_known_names{
+    .name = "py_known_names",
+    .params = {{"scope_str", "None"}},
+    .description =
+        "Every name `py_get` answers to exactly in a tier, or in every tier: the keys,\n"
+        "symbols and aliases, sorted and without repeats.",
+    .body = [](const Args& a) { return list_of(get::known_names(scope_of(a, 0))); }};
 
 }  // namespace lvx::py

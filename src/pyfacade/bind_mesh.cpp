@@ -1,8 +1,10 @@
-// Surface and shader exports: OBJ, STL, GLSL, HLSL, and the MTL path of the
-// OBJ export.
+// Surface and shader exports: OBJ, STL, GLSL, HLSL, the MTL path of the OBJ
+// export, and the surface as arrays.
+#include "export/mesh_arrays.hpp"
 #include "export/obj.hpp"
 #include "export/shader.hpp"
 #include "export/stl.hpp"
+#include "pyfacade/arrays.hpp"
 #include "pyfacade/functions.hpp"
 
 namespace lvx::py {
@@ -70,5 +72,26 @@ const Binding py_mtl_path{
     .params = {{"obj_path"}},
     .description = "The path of the MTL library that `py_export_obj` writes for the OBJ file `obj_path`.",
     .body = [](const Args& a) { return new_str(exporter::mtl_path_for(a.str(0))); }};
+
+const Binding py_surface_arrays{
+    .name = "py_surface_arrays",
+    .params = {{"name"}, {"bounds"}, {"voxel_size"}, {"scale_m", "None"}},
+    .description =
+        "The phase-boundary surface the OBJ and STL exports write, as arrays:\n"
+        "`(vertices, triangles, phases, normals, phase_names)`. vertices: float64\n"
+        "(V, 3), the OBJ file's vertices in its order, in metres; triangles: uint32\n"
+        "(T, 3), 0-based vertex indices, two per face and wound along the normal as\n"
+        "the STL triangles are; phases: (T,) index into phase_names, of the smallest\n"
+        "unsigned type that holds it; normals: float64 (T, 3), the face's unit\n"
+        "normal. Raises ValueError.",
+    .errors = &PyExc_ValueError,
+    .body = [](const Args& a) {
+      const std::string_view name = a.str(0);
+      const GridArgs grid = to_grid_args(a, 1);
+      exporter::SurfaceArrays s = exporter::surface_arrays(name, grid.bounds, grid.voxel_size, grid.scale_m);
+      return tuple_of(array_to_py(std::move(s.vertices)), array_to_py(std::move(s.triangles)),
+                      array_to_py(std::move(s.phases)), array_to_py(std::move(s.normals)),
+                      list_of(s.phase_names));
+    }};
 
 }  // namespace lvx::py

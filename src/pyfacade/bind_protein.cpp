@@ -1,4 +1,5 @@
-// Protein geometry: backbone builder, Ramachandran regions, Kabsch RMSD.
+// Protein geometry: backbone builder, Ramachandran regions, Kabsch RMSD, and
+// the array forms of the backbone and the superposition.
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include "protein/protein.hpp"
 #include "protein/trace.hpp"
+#include "pyfacade/arrays.hpp"
 #include "pyfacade/functions.hpp"
 
 namespace lvx::py {
@@ -137,14 +139,13 @@ RecordKeys kAtomKeys{"name", "res_idx", "x", "y", "z"};
 Ref backbone_to_py(std::span<const protein::AnglePair> phi_psi, std::size_t residues) {
   RecordList atoms(kAtomKeys, 3 * residues);
   const Ref n = record(kAtomKeys, "N"), ca = record(kAtomKeys, "CA"), c = record(kAtomKeys, "C");
-  protein::trace_backbone_ahead(
-      phi_psi, residues,
-      [&](std::uint32_t i, const Point& pn, const Point& pca, const Point& pc) {
-        const Ref idx = new_int(i);
-        atoms.add(n, idx.get(), pn[0], pn[1], pn[2]);
-        atoms.add(ca, idx.get(), pca[0], pca[1], pca[2]);
-        atoms.add(c, idx.get(), pc[0], pc[1], pc[2]);
-      });
+  protein::trace_backbone_ahead(phi_psi, residues,
+                                [&](std::uint32_t i, const Point& pn, const Point& pca, const Point& pc) {
+                                  const Ref idx = new_int(i);
+                                  atoms.add(n, idx.get(), pn[0], pn[1], pn[2]);
+                                  atoms.add(ca, idx.get(), pca[0], pca[1], pca[2]);
+                                  atoms.add(c, idx.get(), pc[0], pc[1], pc[2]);
+                                });
   return atoms.release();
 }
 
@@ -200,6 +201,44 @@ const Binding py_ramachandran_region{
     .body = [](const Args& a) {
       const double phi = a.f64(0), psi = a.f64(1);
       return new_str(protein::ramachandran_region(phi, psi));
+    }};
+
+const Binding py_backbone_array{
+    .name = "py_backbone_array",
+    .params = {{"sequence"}, {"phi_psi_deg"}},
+    .description =
+        "`py_build_backbone` as one array: a float64 memoryview of shape (3N, 3), the\n"
+        "N, CA and C atoms of each residue in turn, in ångström. `phi_psi_deg` is an\n"
+        "(N, 2) array or a sequence of (phi, psi) pairs in degrees. Raises ValueError.",
+    .errors = &PyExc_ValueError,
+    .body = [](const Args& a) {
+      const std::string_view sequence = a.str(0);
+      const Array<protein::AnglePair> pairs = a.get(1, to_rows<2>);
+      Array<double> atoms = protein::backbone_array(sequence, pairs.elements());
+      return array_to_py(std::move(atoms));
+    }};
+
+const Binding py_superpose{
+    .name = "py_superpose",
+    .params = {{"a"}, {"b"}, {"weights", "None"}},
+    .description =
+        "The proper rigid motion that brings the (N, 3) point set `a` closest to `b`,\n"
+        "each point weighted by `weights` (N numbers, default all 1): returns\n"
+        "`(rmsd, rotation, translation, fitted)` with fitted = a @ rotation.T +\n"
+        "translation; rotation a float64 (3, 3), translation a float64 (3,) and\n"
+        "fitted a float64 (N, 3) memoryview. Unweighted, rmsd is\n"
+        "`py_kabsch_rmsd(a, b)`. Raises ValueError.",
+    .errors = &PyExc_ValueError,
+    .body = [](const Args& args) {
+      const Array<Point> a = args.get(0, to_rows<3>), b = args.get(1, to_rows<3>);
+      const std::optional<Array<double>> weights = args.opt(2, to_numbers);
+      protein::Superposition s = protein::superpose(
+          a.elements(), b.elements(), weights ? std::optional(weights->elements()) : std::nullopt);
+      Array<double> rotation({3, 3}), translation({3});
+      std::copy(s.rotation.begin(), s.rotation.end(), rotation.data());
+      std::copy(s.translation.begin(), s.translation.end(), translation.data());
+      return tuple_of(s.rmsd, array_to_py(std::move(rotation)), array_to_py(std::move(translation)),
+                      array_to_py(std::move(s.fitted)));
     }};
 
 }  // namespace lvx::py

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "pyfacade/arrays.hpp"
+
 namespace lvx::py {
 
 namespace {
@@ -170,6 +172,14 @@ BoxArgs to_box_args(const Args& a) {
   box.bounds = a.get(2, to_bounds);
   box.voxel_size = a.f64(3);
   return box;
+}
+
+GridArgs to_grid_args(const Args& a, std::size_t first) {
+  GridArgs grid;
+  grid.bounds = a.get(first, to_box);
+  grid.voxel_size = a.f64(first + 1);
+  grid.scale_m = a.opt(first + 2, to_f64);
+  return grid;
 }
 
 // ------------------------------------------------------------ entry points

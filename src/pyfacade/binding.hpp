@@ -104,6 +104,16 @@ struct BoxArgs {
 };
 BoxArgs to_box_args(const Args& a);
 
+// What the array functions over a box share: (bounds, voxel_size, scale_m),
+// converted in that order from parameters first .. first + 2, the box as any
+// (2, 3) array or pair of corners.
+struct GridArgs {
+  Box bounds;
+  double voxel_size;
+  std::optional<double> scale_m;
+};
+GridArgs to_grid_args(const Args& a, std::size_t first);
+
 // ------------------------------------------------------------ entry points
 
 // Runs a record's body on the call's arguments, mapping its errors (call()).

@@ -2,13 +2,17 @@
 // export.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/array.hpp"
 #include "core/geometry.hpp"
+#include "core/memory.hpp"
 
 namespace lvx::sample {
 
@@ -66,5 +70,73 @@ struct XFastestGrid : PhaseGrid {
 // checks and errors.
 XFastestGrid voxel_phase_map_x_fastest(std::string_view name, const Box& bounds, double voxel_size,
                                        std::optional<double> scale_m);
+
+// ---------------------------------------------------------------- blocks
+
+// Three voxel counts or indices in the order of the arrays made from a grid:
+// (z, y, x), the last varying fastest.
+using ZYX = std::array<std::uint64_t, 3>;
+
+// A block of the grid over a box: its first voxel and its size, both (z, y, x).
+struct VoxelBlock {
+  ZYX start{};
+  ZYX shape{};
+};
+
+// The block that `start` and `shape` describe in the grid over the box:
+// start defaults to the first voxel, shape to the rest of the grid from start.
+// Throws OpError "<op>: ..." when it is empty or reaches past the grid.
+VoxelBlock grid_block(std::string_view op, const Box& bounds, double voxel_size,
+                      const std::optional<ZYX>& start, const std::optional<ZYX>& shape);
+
+// Throws the too-large error of voxel_phase_map for the block: OpError
+// "voxel_phase_map: grid of NX x NY x NZ voxels is too large".
+[[noreturn]] void block_too_large(const VoxelBlock& block);
+
+// The block's voxel count; block_too_large when its voxels of T could never
+// be held in memory.
+template <class T>
+std::size_t block_voxels(const VoxelBlock& block) {
+  const std::optional<std::size_t> n = grid_cells<T>(block.shape[0], block.shape[1], block.shape[2]);
+  if (!n) block_too_large(block);
+  return *n;
+}
+
+// Whether the block is the whole grid over the box.
+bool is_whole_grid(const VoxelBlock& block, const Box& bounds, double voxel_size) noexcept;
+
+// Cell index of every voxel centre of a block, per axis: the voxels are those
+// of the whole grid, so their centres, and any value taken at them, do not
+// depend on the block they are asked for in.
+struct BlockCells {
+  std::vector<std::int64_t> x, y, z;
+};
+BlockCells block_cells(const Box& bounds, double voxel_size, const VoxelBlock& block, double cell);
+
+class PhaseFractions;
+
+// For every voxel of a block, in C order [z][y][x], the value table[i] of the
+// phase i that `picker` picks for the voxel's cell (cx[x], cy[y], cz[z]).
+// Spread over the worker threads.
+template <class T>
+void fill_picked(const PhaseFractions& picker, std::span<const std::int64_t> cx,
+                 std::span<const std::int64_t> cy, std::span<const std::int64_t> cz, const T* table, T* out);
+
+// Phase indices of a block of the grid, C order [z][y][x], and the phase
+// names they refer to.
+struct PhaseBlock {
+  PhaseArray ids;
+  std::vector<std::string> phase_names;  // never empty
+};
+
+// The voxel phase map of the box, or of a block of it (grid_block), from the
+// same voxel centres as the whole map: any block equals the same slice of the
+// whole map. Throws OpError "phase_map: name required" or "phase_map:
+// voxel_size must be positive" (a NaN voxel size panics as in
+// voxel_phase_map), the lookup error, the block's errors, and the too-large
+// error for a block that cannot be held in memory.
+PhaseBlock phase_map(std::string_view name, const Box& bounds, double voxel_size,
+                     std::optional<double> scale_m, const std::optional<ZYX>& start,
+                     const std::optional<ZYX>& shape);
 
 }  // namespace lvx::sample

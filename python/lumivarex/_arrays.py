@@ -1,0 +1,265 @@
+"""The array API: numpy arrays in and out of the core.
+
+Lengths are in metres, protein geometry in ångström and degrees. Arrays over
+a box's voxel grid are in C order ``[z, y, x]`` (x varies fastest, as in the
+raw and VTK files), and a block of the grid is given by its ``start`` and
+``shape``, both ``(z, y, x)`` in voxels of the whole box's grid. Arrays the
+core makes are wrapped without a copy and are writable.
+"""
+
+from __future__ import annotations
+
+import functools
+import math
+from typing import Any, NamedTuple
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _args
+from . import _lumivarex_core as _core
+from ._names import entry_key
+from .records import BoxLike, FourierBake, FourierCoefficient, Tier
+
+__all__ = ["sample", "phase_map", "property_field", "surface", "backbone", "superpose", "bake_fft",
+           "PhaseMap", "Surface", "Superposition"]
+
+Float64Array = npt.NDArray[np.float64]
+IndexArray = npt.NDArray[np.unsignedinteger[Any]]
+
+
+class PhaseMap(NamedTuple):
+    """The voxel phase map of a box, or of a block of its grid."""
+
+    #: Phase index of each voxel, [z, y, x]: uint8, uint16 or uint32, the
+    #: smallest that holds every index into ``phase_names``.
+    phases: IndexArray
+    phase_names: list[str]
+    #: The entry the name resolved to.
+    tier: Tier
+    key: str
+    #: The block's first voxel in the whole box's grid, (z, y, x).
+    start: tuple[int, int, int]
+
+
+class Surface(NamedTuple):
+    """The surface between phases (and at the box's hull) that the OBJ and STL
+    exports write."""
+
+    #: (V, 3) float64 corner positions in metres, in the OBJ file's order.
+    vertices: Float64Array
+    #: (T, 3) uint32 indices into ``vertices``, two triangles per face, wound
+    #: counter-clockwise seen from where ``normals`` points.
+    triangles: npt.NDArray[np.uint32]
+    #: (T,) index into ``phase_names`` of the phase that owns each triangle.
+    phases: IndexArray
+    #: (T, 3) float64 unit normals, along an axis.
+    normals: Float64Array
+    phase_names: list[str]
+    tier: Tier
+    key: str
+
+
+class Superposition(NamedTuple):
+    """The proper rigid motion that brings ``a`` closest to ``b``:
+    ``fitted = a @ rotation.T + translation``."""
+
+    #: Root of the (weighted) mean squared distance between fitted and b.
+    rmsd: float
+    #: (3, 3) float64 proper rotation.
+    rotation: Float64Array
+    #: (3,) float64, in the units of the points.
+    translation: Float64Array
+    #: (N, 3) float64, ``a`` moved onto ``b``.
+    fitted: Float64Array
+
+
+def _array(view: memoryview) -> Any:
+    return np.asarray(view)
+
+
+def _block(value: object, arg: str, minimum: int) -> tuple[int, int, int] | None:
+    return None if value is None else _args.counts(value, arg, minimum=minimum)
+
+
+def sample(name: str, property: str, points: npt.ArrayLike, scale_m: float | None = None, *,
+           tier: Tier | None = None) -> Float64Array:
+    """The value of ``property`` of the entry ``name`` at each point of
+    ``points``, an array of shape (..., 3) of positions in metres (any real
+    dtype, strides and byte order); the result has the shape (...). Each value
+    is exactly what ``lumivarex.core.py_sample`` gives at that point: the
+    phase found in the point's cell of size ``scale_m`` (1 mm when absent) for
+    a material of several phases, below a scale of 1 cm; their volume-weighted
+    mean at 1 cm and above. Raises KeyError when the name is unknown or a
+    point cannot be sampled."""
+    key = entry_key(name, tier).key
+    prop = _args.text(property, "property")
+    scale = _args.scale(scale_m)
+    array = np.asarray(points)
+    if array.dtype.kind == "f" and array.dtype.itemsize not in (4, 8):
+        array = array.astype(np.float64)  # half and extended floats: the core reads 32 and 64 bits
+    if array.ndim == 0 or array.shape[-1] != 3:
+        raise ValueError(f"points must have shape (..., 3), got {array.shape}")
+    values = _array(_core.py_sample_points(key, prop, array.reshape(-1, 3), scale))
+    result: Float64Array = values.reshape(array.shape[:-1])
+    return result
+
+
+def phase_map(name: str, bounds: BoxLike, voxel_size: float, scale_m: float | None = None, *,
+              start: tuple[int, int, int] | None = None, shape: tuple[int, int, int] | None = None,
+              tier: Tier | None = None) -> PhaseMap:
+    """The phase of every voxel of the grid over ``bounds`` (voxels of edge
+    ``voxel_size``, the phase pattern's cells of size ``scale_m``, by default
+    the voxel size), as the exports build it; or of the block of that grid at
+    ``start`` of ``shape``, both (z, y, x) and by default the whole grid. A
+    block is exactly the same slice of the whole map. Raises KeyError for an
+    unknown name, ValueError for a block outside the grid or a grid too large."""
+    found = entry_key(name, tier)
+    box, size = _args.bounds(bounds), _args.positive(voxel_size, "voxel_size")
+    scale = _args.scale(scale_m)
+    first, extent = _block(start, "start", 0), _block(shape, "shape", 1)
+    phases, names = _core.py_phase_map(found.key, box, size, scale, first, extent)
+    return PhaseMap(_array(phases), names, found.tier, found.key, first or (0, 0, 0))
+
+
+def property_field(name: str, property: str, bounds: BoxLike, voxel_size: float, scale_m: float | None = None,
+                   *, start: tuple[int, int, int] | None = None, shape: tuple[int, int, int] | None = None,
+                   tier: Tier | None = None) -> Float64Array:
+    """The values of ``property`` at the voxel centres of the grid over
+    ``bounds``, or of a block of it (as :func:`phase_map`), float64 [z, y, x]:
+    the values the VTK export writes, sampled at scale ``scale_m`` (by default
+    the voxel size). A voxel whose sample fails reads 0.0. Raises KeyError for
+    an unknown name, ValueError when the property can be sampled at no voxel
+    (for a block: in no phase of the entry)."""
+    key = entry_key(name, tier).key
+    prop = _args.text(property, "property")
+    box, size = _args.bounds(bounds), _args.positive(voxel_size, "voxel_size")
+    scale = _args.scale(scale_m)
+    first, extent = _block(start, "start", 0), _block(shape, "shape", 1)
+    field: Float64Array = _array(_core.py_property_field(key, prop, box, size, scale, first, extent))
+    return field
+
+
+def surface(name: str, bounds: BoxLike, voxel_size: float, scale_m: float | None = None, *,
+            tier: Tier | None = None) -> Surface:
+    """The surface the OBJ and STL exports write for the grid over ``bounds``:
+    the same vertices (metres), faces split into triangles as in the STL file,
+    each with its phase and normal."""
+    found = entry_key(name, tier)
+    box, size = _args.bounds(bounds), _args.positive(voxel_size, "voxel_size")
+    vertices, triangles, phases, normals, names = _core.py_surface_arrays(found.key, box, size,
+                                                                          _args.scale(scale_m))
+    return Surface(_array(vertices), _array(triangles), _array(phases), _array(normals), names, found.tier,
+                   found.key)
+
+
+def backbone(sequence: str, phi_psi_deg: npt.ArrayLike) -> Float64Array:
+    """The N, CA and C atoms of each residue of ``sequence`` (one-letter codes),
+    built from ``phi_psi_deg``, an (N, 2) array of (phi, psi) in degrees (one
+    pair per residue; surplus pairs are ignored): float64 (3N, 3) in ångström,
+    atom 3i + 0, 1, 2 being N, CA, C of residue i. Raises ValueError when there
+    are fewer pairs than residues."""
+    atoms: Float64Array = _array(_core.py_backbone_array(_args.text(sequence, "sequence"),
+                                                         _rows(phi_psi_deg, "phi_psi_deg")))
+    return atoms
+
+
+def superpose(a: npt.ArrayLike, b: npt.ArrayLike, weights: npt.ArrayLike | None = None) -> Superposition:
+    """The proper rotation and the translation that bring the (N, 3) points
+    ``a`` closest to ``b`` in the (weighted) least-squares sense, and the
+    RMSD that remains; without weights the RMSD is
+    ``lumivarex.core.py_kabsch_rmsd(a, b)``. Two empty sets give the identity.
+    Raises ValueError for sets of different lengths, or weights that are not
+    one finite non-negative number per point summing above zero."""
+    w = None if weights is None else _rows(weights, "weights")
+    rmsd, rotation, translation, fitted = _core.py_superpose(_rows(a, "a"), _rows(b, "b"), w)
+    return Superposition(rmsd, _array(rotation), _array(translation), _array(fitted))
+
+
+def _rows(value: npt.ArrayLike, arg: str) -> Any:
+    """An array the core reads as it is (any strides and byte order); other
+    real dtypes, and nested sequences, become float64."""
+    if isinstance(value, memoryview):
+        return value
+    array = np.asarray(value)
+    if array.dtype.kind not in "iuf":
+        raise TypeError(f"{arg} must hold real numbers, got dtype {array.dtype}")
+    if array.dtype.kind == "f" and array.dtype.itemsize not in (4, 8):
+        array = array.astype(np.float64)
+    return array
+
+
+def bake_fft(name: str, property: str, bounds: BoxLike, grid_size: tuple[int, int, int],
+             truncate_threshold: float = 0.01, *, tier: Tier | None = None) -> FourierBake:
+    """``lumivarex.core.py_bake_fourier`` by the fast Fourier transform, for grids
+    where its direct sum is too slow: the same samples and base_value, the same
+    coefficients in the same order (one per conjugate pair of frequencies) and
+    the same truncation rule.
+
+    Tolerance: each coefficient, as the complex number amplitude·e^(i·phase),
+    is within 1e-9 × 2·mean|sample − base_value| of the direct sum's; that
+    bound is 1e-9 of the largest amplitude samples of that size can have, so
+    the coefficients a truncation keeps agree to about 1e-9 relative or better
+    (both sums round alike: measured differences are near 1e-15 of the bound).
+    A coefficient whose amplitude lies within the tolerance of the cut-off may
+    be kept by one and dropped by the other."""
+    key = entry_key(name, tier).key
+    prop = _args.text(property, "property")
+    box = _args.bounds(bounds)
+    nx, ny, nz = _args.counts(grid_size, "grid_size", minimum=1)
+    threshold = _args.real(truncate_threshold, "truncate_threshold")
+    if threshold < 0:
+        raise ValueError("truncate_threshold must be a non-negative finite value")
+    samples, base_value, domain = _core.py_bake_samples(key, prop, box, (nx, ny, nz))
+    spectrum = np.fft.fftn(_array(samples) - base_value)
+    n, m, l, terms, at = _frequencies(nx, ny, nz)
+    f = spectrum.ravel()[at]
+    amplitude = terms * np.abs(f) / float(nx * ny * nz)
+    largest = float(np.max(amplitude, initial=0.0, where=~np.isnan(amplitude)))
+    cutoff = threshold * largest if largest > 0 else 0.0
+    if math.isnan(cutoff):  # 0 times an infinite amplitude keeps everything, as 0 does
+        cutoff = 0.0
+    keep = amplitude >= cutoff
+    # Dict displays: several times faster than calling the TypedDict.
+    coefficients: list[FourierCoefficient] = [
+        {"n": i, "m": j, "l": k, "amplitude": a, "phase": p}
+        for i, j, k, a, p in zip(n[keep].tolist(), m[keep].tolist(), l[keep].tolist(), amplitude[keep].tolist(),
+                                 np.arctan2(f.imag[keep], f.real[keep]).tolist())]
+    return FourierBake(property_name=prop, base_value=base_value, domain_size_m=domain, coefficients=coefficients,
+                       boundary_condition="periodic")
+
+
+@functools.lru_cache(maxsize=8)
+def _frequencies(nx: int, ny: int, nz: int) -> tuple[Any, Any, Any, Any, Any]:
+    """The bake's frequencies (n, m, l) in its order, the number of terms each
+    stands for, and where each is in the flattened spectrum: one of each
+    conjugate pair, n over 0..nx/2, m over only 0..ny/2 where n is its own
+    conjugate (else over all of its residues, -(ny-1)/2..ny/2), l likewise
+    given n and m; the zero frequency left out. Kept for a few grid sizes,
+    read-only."""
+
+    def own_conjugate(i: Any, size: int) -> Any:
+        return (i == 0) | ((size % 2 == 0) & (i == size // 2))
+
+    def half(size: int) -> Any:
+        return np.arange(0, size // 2 + 1)
+
+    def full(size: int) -> Any:
+        return np.arange(-((size - 1) // 2), size // 2 + 1)
+
+    # (m, l) after an n that is not its own conjugate, and after one that is.
+    full_m, full_l = np.repeat(full(ny), nz), np.tile(full(nz), ny)
+    half_m = np.concatenate([np.full(nz if not own_conjugate(j, ny) else nz // 2 + 1, j) for j in half(ny)])
+    half_l = np.concatenate([full(nz) if not own_conjugate(j, ny) else half(nz) for j in half(ny)])
+    ns, ms, ls = [], [], []
+    for i in half(nx):
+        m, l = (half_m, half_l) if own_conjugate(i, nx) else (full_m, full_l)
+        ns.append(np.full(len(m), i))
+        ms.append(m)
+        ls.append(l)
+    n, m, l = (np.concatenate(parts)[1:] for parts in (ns, ms, ls))  # [0] is the zero frequency
+    terms = np.where(own_conjugate(n, nx) & own_conjugate(m, ny) & own_conjugate(l, nz), 1.0, 2.0)
+    at = ((n % nx) * ny + m % ny) * nz + l % nz
+    for array in (n, m, l, terms, at):
+        array.flags.writeable = False
+    return n, m, l, terms, at
