@@ -250,3 +250,26 @@ def test_a_user_script_type_checks(tmp_path):
     errors = [line.split(": error: ")[1] for line in proc.stdout.splitlines() if ": error: " in line]
     assert len(errors) == 2 and 'Argument "tier" to "get"' in errors[0] and 'Argument "scale_m"' in errors[1], \
         proc.stdout
+
+
+def test_grid_places_a_block_where_the_exports_sample_it(tmp_path):
+    """The grid of a phase map or property field block gives the box, the whole
+    grid's counts and the block's voxel centres exactly as the exports compute them."""
+    box, vs = ((-0.001, 0.0005, 0.0), (0.0042, 0.003, 0.0021)), 0.0007
+    nx, ny, nz = core.py_voxel_counts(box, vs)
+    pm = lx.phase_map("carbon steel", box, vs, start=(1, 2, 3), shape=(2, 1, 3))
+    field = lx.property_field("carbon steel", "Density_kg_m3", box, vs, 0.001, start=(1, 2, 3), shape=(2, 1, 3))
+    for g, scale in ((pm.grid, vs), (field.grid, 0.001)):
+        assert (g.bounds, g.voxel_size, g.scale_m, g.counts) == (box, vs, scale, (nz, ny, nx))
+        assert (g.start, g.shape) == ((1, 2, 3), (2, 1, 3))
+        assert g.lower_corner() == (3 * vs + box[0][0], 2 * vs + box[0][1], 1 * vs + box[0][2])
+        for a, (axis, first, n) in enumerate(zip("xyz", (3, 2, 1), (3, 1, 2))):
+            assert g.centres(axis).tolist() == [(i + 0.5) * vs + box[0][a] for i in range(first, first + n)]
+    assert (field.property, field.key, field.tier) == ("Density_kg_m3", "carbon steel", "alloy")
+    # The values are the VTK file's at those voxels.
+    vtk = tmp_path / "f.vtk"
+    core.py_export_vtk_legacy("carbon steel", str(vtk), box, vs, ["Density_kg_m3"], 0.001)
+    lines = vtk.read_text().splitlines()
+    values = np.array([float(v) for v in lines[lines.index("SCALARS Density_kg_m3 float 1") + 2:]])
+    whole = values.reshape(nz, ny, nx)
+    assert np.allclose(field.values, whole[1:3, 2:3, 3:6], rtol=0, atol=5e-7)  # six decimals in the file

@@ -25,7 +25,8 @@ from typing import TYPE_CHECKING, Any
 __all__ = [
     "core", "PanicException", "__version__",
     "get", "sample", "phase_map", "property_field", "surface", "backbone", "superpose", "bake_fft",
-    "entries", "properties", "resolve", "Resolved", "UnknownNameError", "PhaseMap", "Surface", "Superposition",
+    "entries", "properties", "resolve", "Resolved", "UnknownNameError", "Grid", "PhaseMap", "PropertyField", "Surface",
+    "Superposition",
     "export_obj", "export_stl", "export_vtk", "export_raw", "export_hlsl", "export_glsl",
 ]
 
@@ -47,16 +48,16 @@ from ._files import export_glsl, export_hlsl, export_obj, export_raw, export_stl
 from ._names import Resolved, UnknownNameError, entries, properties, resolve  # noqa: E402
 
 if TYPE_CHECKING:
-    from ._arrays import (PhaseMap, Superposition, Surface, backbone, bake_fft, phase_map, property_field, sample,
-                          superpose, surface)
+    from ._arrays import (Grid, PhaseMap, PropertyField, Superposition, Surface, backbone, bake_fft, phase_map,
+                          property_field, sample, superpose, surface)
     from ._names import get
 else:
     # Modules that are called as functions too: lumivarex.get("iron") and
     # lumivarex.sample(name, property, points); see lumivarex._callable.
     from . import get, sample  # noqa: E402
 
-    _ARRAYS = {"backbone", "bake_fft", "phase_map", "property_field", "superpose", "surface", "PhaseMap",
-               "Superposition", "Surface"}
+    _ARRAYS = {"backbone", "bake_fft", "phase_map", "property_field", "superpose", "surface", "Grid", "PhaseMap",
+               "PropertyField", "Superposition", "Surface"}
 
     def __getattr__(name: str) -> Any:
         # The array functions need numpy, which is imported only when one of

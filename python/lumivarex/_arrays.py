@@ -19,13 +19,53 @@ import numpy.typing as npt
 from . import _args
 from . import _lumivarex_core as _core
 from ._names import entry_key
-from .records import BoxLike, FourierBake, FourierCoefficient, Tier
+from .records import Bounds, BoxLike, FourierBake, FourierCoefficient, Tier
 
 __all__ = ["sample", "phase_map", "property_field", "surface", "backbone", "superpose", "bake_fft",
-           "PhaseMap", "Surface", "Superposition"]
+           "Grid", "PhaseMap", "PropertyField", "Surface", "Superposition"]
 
 Float64Array = npt.NDArray[np.float64]
 IndexArray = npt.NDArray[np.unsignedinteger[Any]]
+
+
+class Grid(NamedTuple):
+    """Where an array over a box's voxel grid lies: what a reader needs to
+    place its values in space."""
+
+    #: The whole box, ((xmin, ymin, zmin), (xmax, ymax, zmax)) in metres.
+    bounds: Bounds
+    #: Voxel edge in metres.
+    voxel_size: float
+    #: Cell size of the phase pattern in metres (the voxel size when none was given).
+    scale_m: float
+    #: Voxels of the whole box's grid, (nz, ny, nx).
+    counts: tuple[int, int, int]
+    #: The array's first voxel in the whole box's grid, (z, y, x).
+    start: tuple[int, int, int]
+    #: The array's shape, (z, y, x).
+    shape: tuple[int, int, int]
+
+    def lower_corner(self) -> tuple[float, float, float]:
+        """The minimum corner (x, y, z) in metres of the array's first voxel."""
+        lo = self.bounds[0]
+        z, y, x = self.start
+        return (x * self.voxel_size + lo[0], y * self.voxel_size + lo[1], z * self.voxel_size + lo[2])
+
+    def centres(self, axis: str) -> Float64Array:
+        """Voxel centres in metres along "x", "y" or "z" for the array's voxels,
+        computed as the exports compute them."""
+        a = "xyz".index(axis)
+        first, n = self.start[2 - a], self.shape[2 - a]
+        index = np.arange(first, first + n, dtype=np.float64)
+        centres: Float64Array = (index + 0.5) * self.voxel_size + self.bounds[0][a]
+        return centres
+
+
+def _grid(box: Bounds, size: float, scale: float | None, first: tuple[int, int, int] | None,
+          shape: tuple[int, ...]) -> Grid:
+    nx, ny, nz = _core.py_voxel_counts(box, size)
+    z, y, x = shape
+    return Grid(box, size, size if scale is None else scale, (nz, ny, nx), first or (0, 0, 0), (z, y, x))
 
 
 class PhaseMap(NamedTuple):
@@ -40,6 +80,21 @@ class PhaseMap(NamedTuple):
     key: str
     #: The block's first voxel in the whole box's grid, (z, y, x).
     start: tuple[int, int, int]
+    #: Where the block lies.
+    grid: Grid
+
+
+class PropertyField(NamedTuple):
+    """The values of one property at the voxel centres of a box, or of a block of its grid."""
+
+    #: float64 [z, y, x], as the VTK export writes them.
+    values: Float64Array
+    property: str
+    #: The entry the name resolved to.
+    tier: Tier
+    key: str
+    #: Where the block lies.
+    grid: Grid
 
 
 class Surface(NamedTuple):
@@ -119,25 +174,26 @@ def phase_map(name: str, bounds: BoxLike, voxel_size: float, scale_m: float | No
     scale = _args.scale(scale_m)
     first, extent = _block(start, "start", 0), _block(shape, "shape", 1)
     phases, names = _core.py_phase_map(found.key, box, size, scale, first, extent)
-    return PhaseMap(_array(phases), names, found.tier, found.key, first or (0, 0, 0))
+    ids: IndexArray = _array(phases)
+    return PhaseMap(ids, names, found.tier, found.key, first or (0, 0, 0), _grid(box, size, scale, first, ids.shape))
 
 
 def property_field(name: str, property: str, bounds: BoxLike, voxel_size: float, scale_m: float | None = None,
                    *, start: tuple[int, int, int] | None = None, shape: tuple[int, int, int] | None = None,
-                   tier: Tier | None = None) -> Float64Array:
+                   tier: Tier | None = None) -> PropertyField:
     """The values of ``property`` at the voxel centres of the grid over
     ``bounds``, or of a block of it (as :func:`phase_map`), float64 [z, y, x]:
     the values the VTK export writes, sampled at scale ``scale_m`` (by default
     the voxel size). A voxel whose sample fails reads 0.0. Raises KeyError for
     an unknown name, ValueError when the property can be sampled at no voxel
     (for a block: in no phase of the entry)."""
-    key = entry_key(name, tier).key
+    found = entry_key(name, tier)
     prop = _args.text(property, "property")
     box, size = _args.bounds(bounds), _args.positive(voxel_size, "voxel_size")
     scale = _args.scale(scale_m)
     first, extent = _block(start, "start", 0), _block(shape, "shape", 1)
-    field: Float64Array = _array(_core.py_property_field(key, prop, box, size, scale, first, extent))
-    return field
+    values: Float64Array = _array(_core.py_property_field(found.key, prop, box, size, scale, first, extent))
+    return PropertyField(values, prop, found.tier, found.key, _grid(box, size, scale, first, values.shape))
 
 
 def surface(name: str, bounds: BoxLike, voxel_size: float, scale_m: float | None = None, *,
