@@ -26,7 +26,7 @@ __all__ = [
     "core", "PanicException", "__version__",
     "get", "sample", "phase_map", "property_field", "surface", "backbone", "superpose", "bake_fft",
     "entries", "properties", "resolve", "Resolved", "UnknownNameError", "Grid", "PhaseMap", "PropertyField", "Surface",
-    "Superposition",
+    "Superposition", "peptide", "peptide_from_entry", "Peptide",
     "export_obj", "export_stl", "export_vtk", "export_raw", "export_hlsl", "export_glsl",
 ]
 
@@ -51,6 +51,7 @@ if TYPE_CHECKING:
     from ._arrays import (Grid, PhaseMap, PropertyField, Superposition, Surface, backbone, bake_fft, phase_map,
                           property_field, sample, superpose, surface)
     from ._names import get
+    from ._structure import Peptide, peptide, peptide_from_entry
 else:
     # Modules that are called as functions too: lumivarex.get("iron") and
     # lumivarex.sample(name, property, points); see lumivarex._callable.
@@ -58,14 +59,15 @@ else:
 
     _ARRAYS = {"backbone", "bake_fft", "phase_map", "property_field", "superpose", "surface", "Grid", "PhaseMap",
                "PropertyField", "Superposition", "Surface"}
+    _STRUCTURES = {"peptide", "peptide_from_entry", "Peptide"}
 
     def __getattr__(name: str) -> Any:
         # The array functions need numpy, which is imported only when one of
         # them is first asked for.
-        if name in _ARRAYS:
-            from . import _arrays
+        if name in _ARRAYS or name in _STRUCTURES:
+            from importlib import import_module
 
-            value = getattr(_arrays, name)
+            value = getattr(import_module("._arrays" if name in _ARRAYS else "._structure", __name__), name)
             globals()[name] = value
             return value
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

@@ -11,7 +11,8 @@ from __future__ import annotations
 
 import functools
 import math
-from typing import Any, NamedTuple
+from collections.abc import Sequence
+from typing import TYPE_CHECKING, Any, NamedTuple
 
 import numpy as np
 import numpy.typing as npt
@@ -20,6 +21,11 @@ from . import _args
 from . import _lumivarex_core as _core
 from ._names import entry_key
 from .records import Bounds, BoxLike, FourierBake, FourierCoefficient, Tier
+
+if TYPE_CHECKING:
+    import pyvista
+    import trimesh
+    import xarray
 
 __all__ = ["sample", "phase_map", "property_field", "surface", "backbone", "superpose", "bake_fft",
            "Grid", "PhaseMap", "PropertyField", "Surface", "Superposition"]
@@ -62,9 +68,9 @@ class Grid(NamedTuple):
 
 
 def _grid(box: Bounds, size: float, scale: float | None, first: tuple[int, int, int] | None,
-          shape: tuple[int, ...]) -> Grid:
+          shape: tuple[int, ...] | None) -> Grid:
     nx, ny, nz = _core.py_voxel_counts(box, size)
-    z, y, x = shape
+    z, y, x = shape or (nz, ny, nx)
     return Grid(box, size, size if scale is None else scale, (nz, ny, nx), first or (0, 0, 0), (z, y, x))
 
 
@@ -83,6 +89,23 @@ class PhaseMap(NamedTuple):
     #: Where the block lies.
     grid: Grid
 
+    def to_pyvista(self) -> pyvista.ImageData:
+        """A ``pyvista.ImageData`` of the block's voxels (origin its lower
+        corner, spacing the voxel size) with the phase indices as cell data
+        "phase" and the entry, phase names and grid as field data; its
+        ``save("map.vti")`` writes a VTK image file. Needs the ``viz`` extra."""
+        from ._volume import to_pyvista
+
+        return to_pyvista(self, "PhaseMap.to_pyvista")
+
+    def to_xarray(self) -> xarray.DataArray:
+        """An ``xarray.DataArray`` "phase" of dims (z, y, x) with the voxel
+        centres in metres as coordinates and the entry, phase names and grid
+        as attrs. Needs the ``xarray`` extra."""
+        from ._volume import to_xarray
+
+        return to_xarray(self, "PhaseMap.to_xarray")
+
 
 class PropertyField(NamedTuple):
     """The values of one property at the voxel centres of a box, or of a block of its grid."""
@@ -95,6 +118,23 @@ class PropertyField(NamedTuple):
     key: str
     #: Where the block lies.
     grid: Grid
+
+    def to_pyvista(self) -> pyvista.ImageData:
+        """A ``pyvista.ImageData`` of the block's voxels (origin its lower
+        corner, spacing the voxel size) with the values as cell data named
+        after the property and the entry and grid as field data; its
+        ``save("field.vti")`` writes a VTK image file. Needs the ``viz`` extra."""
+        from ._volume import to_pyvista
+
+        return to_pyvista(self, "PropertyField.to_pyvista")
+
+    def to_xarray(self) -> xarray.DataArray:
+        """An ``xarray.DataArray`` named after the property, of dims (z, y, x),
+        with the voxel centres in metres as coordinates and the entry and grid
+        as attrs. Needs the ``xarray`` extra."""
+        from ._volume import to_xarray
+
+        return to_xarray(self, "PropertyField.to_xarray")
 
 
 class Surface(NamedTuple):
@@ -113,6 +153,45 @@ class Surface(NamedTuple):
     phase_names: list[str]
     tier: Tier
     key: str
+    #: The voxel grid the surface bounds.
+    grid: Grid
+
+    def phase(self, name: str) -> Surface:
+        """The closed surface of the voxels of phase ``name``, wound outward
+        from it: every one of its faces, also those the other phases own
+        here; watertight, with the volume of its voxels (trimesh judges it a
+        volume). ``phases`` is the phase's index throughout."""
+        from ._mesh import phase_surface
+
+        if name not in self.phase_names:
+            raise KeyError(f"no phase '{name}'; the phases are {', '.join(map(repr, self.phase_names))}")
+        index = self.phase_names.index(name)
+        g = self.grid
+        pm = phase_map(self.key, g.bounds, g.voxel_size, g.scale_m, tier=self.tier)
+        lines = tuple(np.arange(n + 1, dtype=np.float64) * g.voxel_size + g.bounds[0][a]
+                      for a, n in enumerate(reversed(g.counts)))
+        vertices, triangles, normals = phase_surface(pm.phases, index, (lines[0], lines[1], lines[2]))
+        phases = np.full(len(triangles), index, dtype=self.phases.dtype)
+        return Surface(vertices, triangles, phases, normals, self.phase_names, self.tier, self.key, g)
+
+    def to_trimesh(self) -> trimesh.Trimesh:
+        """A ``trimesh.Trimesh`` of these vertices and triangles in their order
+        (built with ``process=False``, so nothing is merged or dropped), the
+        phase of each triangle as its face attribute "phase", and the entry,
+        tier, phase names and units ("m") in its metadata. Needs the
+        ``mesh`` extra."""
+        from ._mesh import to_trimesh
+
+        return to_trimesh(self)
+
+    def to_meshio(self) -> Any:
+        """A ``meshio.Mesh`` of one "triangle" cell block with the phase of
+        each triangle as cell data "phase" and, as field data, each phase name
+        with its index and dimension 2 (as gmsh names physical groups).
+        Needs the ``mesh`` extra."""
+        from ._mesh import to_meshio
+
+        return to_meshio(self)
 
 
 class Superposition(NamedTuple):
@@ -127,6 +206,14 @@ class Superposition(NamedTuple):
     translation: Float64Array
     #: (N, 3) float64, ``a`` moved onto ``b``.
     fitted: Float64Array
+
+    def apply(self, value: Any) -> Any:
+        """A moved copy of ``value``: an (N, 3) array (any number of points),
+        a Peptide, or a gemmi or Biopython structure (all its atoms and
+        models), as ``x @ rotation.T + translation``."""
+        from ._structure import moved
+
+        return moved(value, self.rotation, self.translation)
 
 
 def _array(view: memoryview) -> Any:
@@ -203,10 +290,10 @@ def surface(name: str, bounds: BoxLike, voxel_size: float, scale_m: float | None
     each with its phase and normal."""
     found = entry_key(name, tier)
     box, size = _args.bounds(bounds), _args.positive(voxel_size, "voxel_size")
-    vertices, triangles, phases, normals, names = _core.py_surface_arrays(found.key, box, size,
-                                                                          _args.scale(scale_m))
+    scale = _args.scale(scale_m)
+    vertices, triangles, phases, normals, names = _core.py_surface_arrays(found.key, box, size, scale)
     return Surface(_array(vertices), _array(triangles), _array(phases), _array(normals), names, found.tier,
-                   found.key)
+                   found.key, _grid(box, size, scale, None, None))
 
 
 def backbone(sequence: str, phi_psi_deg: npt.ArrayLike) -> Float64Array:
@@ -220,13 +307,29 @@ def backbone(sequence: str, phi_psi_deg: npt.ArrayLike) -> Float64Array:
     return atoms
 
 
-def superpose(a: npt.ArrayLike, b: npt.ArrayLike, weights: npt.ArrayLike | None = None) -> Superposition:
+def superpose(a: Any, b: Any, weights: npt.ArrayLike | None = None, *, atoms: str | Sequence[str] | None = None,
+              names: Sequence[str] | None = None) -> Superposition:
     """The proper rotation and the translation that bring the (N, 3) points
     ``a`` closest to ``b`` in the (weighted) least-squares sense, and the
     RMSD that remains; without weights the RMSD is
     ``lumivarex.core.py_kabsch_rmsd(a, b)``. Two empty sets give the identity.
     Raises ValueError for sets of different lengths, or weights that are not
-    one finite non-negative number per point summing above zero."""
+    one finite non-negative number per point summing above zero.
+
+    ``a`` and ``b`` may also be structures: a :class:`Peptide`, or a gemmi
+    Structure, Model, Chain or Residue, or a Biopython Structure, Model, Chain
+    or Residue (of a structure, its first model; one atom per name and
+    residue). ``atoms`` then keeps the atoms of those names (``"CA"``, or
+    ``("N", "CA", "C")``), in order; a plain array can take part when
+    ``names`` names its rows (one per row, or a cycle that repeats over them:
+    ``("N", "CA", "C")`` for the rows of :func:`backbone`). The atoms are
+    paired in order and each pair must have one name. ``fitted`` holds the
+    paired atoms of ``a`` moved; :meth:`Superposition.apply` moves a copy of
+    the whole structure."""
+    from ._structure import is_structure, paired_rows
+
+    if atoms is not None or names is not None or is_structure(a) or is_structure(b):
+        a, b = paired_rows(a, b, atoms, names)
     w = None if weights is None else _rows(weights, "weights")
     rmsd, rotation, translation, fitted = _core.py_superpose(_rows(a, "a"), _rows(b, "b"), w)
     return Superposition(rmsd, _array(rotation), _array(translation), _array(fitted))
