@@ -402,6 +402,27 @@ def test_backbone_region_and_rmsd(cli: Cli) -> None:
                           "a and b must have same length")
 
 
+def test_backbone_as_pdb_and_mmcif(cli: Cli) -> None:
+    import gemmi
+    import numpy as np
+
+    atoms = cli.json("backbone", "helix")
+    for args in (["helix"], ["--sequence", "AAAAAA"]):
+        pdb = cli.ok("backbone", *args, "--format", "pdb").stdout
+        cif = cli.ok("backbone", *args, "--format", "cif").stdout
+        for structure, tol in ((gemmi.read_pdb_string(pdb), 5e-4), (gemmi.make_structure_from_block(
+                gemmi.cif.read_string(cif).sole_block()), 5e-7)):
+            [chain] = structure[0]
+            assert [r.name for r in chain] == ["ALA"] * 6 and chain.name == "A"
+            assert [a.name for a in chain[0]] == ["N", "CA", "C", "O"]
+            got = [a.pos.tolist() for r in chain for a in r if a.name != "O"]
+            assert np.abs(np.subtract(got, [(a["x"], a["y"], a["z"]) for a in atoms])).max() < tol
+    # Without gemmi, one line that names the extra.
+    (cli.root / "gemmi.py").write_text("raise ModuleNotFoundError(\"No module named 'gemmi'\", name='gemmi')\n")
+    assert_one_line_error(cli("backbone", "helix", "--format", "cif"), 1, "pip install 'lumivarex[structure]'")
+    assert len(cli.json("backbone", "helix")) == 18
+
+
 def test_bake(cli: Cli) -> None:
     result = cli.json("bake", "carbon steel", "Density_kg_m3", "--box", "0", "0", "0",
                       "0.002", "0.001", "0.001", "--grid", "2", "1", "1", "--threshold", "0")

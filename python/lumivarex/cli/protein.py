@@ -4,8 +4,11 @@ from __future__ import annotations
 
 import argparse
 import sys
+from collections.abc import Callable
 from pathlib import Path
+from typing import Any
 
+import lumivarex
 from lumivarex import core
 from lumivarex.cli.options import CommandAdder, finite
 from lumivarex.cli.plumbing import CommandError, UsageError, call, emit, is_number, load_json
@@ -27,12 +30,26 @@ def _angle_pairs(text: str) -> list[tuple[float, float]]:
     raise CommandError("--angles must be a JSON list of [phi, psi] pairs in degrees")
 
 
+def print_structure(fmt: str, build: Callable[[], Any]) -> int:
+    """Prints the Peptide that build() gives as PDB or mmCIF text."""
+    try:
+        chain = call(build)
+        text: str = chain.to_pdb() if fmt == "pdb" else chain.to_cif()
+    except ImportError as e:  # the structure extra is not installed
+        raise CommandError(str(e)) from None
+    sys.stdout.write(text)
+    sys.stdout.flush()
+    return 0
+
+
 def cmd_backbone(args: argparse.Namespace) -> int:
     if args.entry is not None:
         if args.sequence is not None or args.angles is not None or args.phi is not None \
                 or args.psi is not None:
             raise UsageError("give either ENTRY or --sequence with its angles, not both"
                              + BACKBONE_HELP)
+        if args.format != "json":
+            return print_structure(args.format, lambda: lumivarex.peptide_from_entry(args.entry))
         emit(call(core.py_build_backbone_from_entry, args.entry))
         return 0
     if args.sequence is None:
@@ -45,6 +62,8 @@ def cmd_backbone(args: argparse.Namespace) -> int:
         phi = -57.0 if args.phi is None else args.phi
         psi = -47.0 if args.psi is None else args.psi
         pairs = [(phi, psi)] * len(args.sequence)
+    if args.format != "json":
+        return print_structure(args.format, lambda: lumivarex.peptide(args.sequence, pairs))
     emit(call(core.py_build_backbone, args.sequence, pairs))
     return 0
 
@@ -109,19 +128,25 @@ def add_commands(command: CommandAdder) -> None:
     p = command("backbone", "build a protein backbone (N, CA, C atoms in angstrom)", """\
 Give a protein datasheet, or a sequence of one-letter codes with its angles:
 --angles for one [phi, psi] pair per residue, or --phi/--psi for the same pair
-on every residue (default -57, -47: an alpha helix).
+on every residue (default -57, -47: an alpha helix). --format pdb or cif prints
+a structure file instead of JSON: residues named by their three-letter codes
+(UNK for an unknown letter), N, CA, C and the carbonyl O of each, chain A
+(needs pip install 'lumivarex[structure]').
 
 examples:
   lumivarex backbone "ideal alpha helix"
   lumivarex backbone --sequence AAAAAAAA
   lumivarex backbone --sequence GAV --angles "[[-60, -45], [-120, 130], [-75, 145]]"
   lumivarex backbone --sequence PPPP --phi -75 --psi 145 > ppii.json
+  lumivarex backbone "trp-cage" --format pdb > trp-cage.pdb
 """)
     p.add_argument("entry", metavar="ENTRY", nargs="?", help="exact name of a protein datasheet")
     p.add_argument("--sequence", metavar="CODES", help="one-letter residue codes")
     p.add_argument("--angles", metavar="JSON", help="JSON list of [phi, psi] pairs in degrees")
     p.add_argument("--phi", type=finite, metavar="DEG", help="phi of every residue")
     p.add_argument("--psi", type=finite, metavar="DEG", help="psi of every residue")
+    p.add_argument("--format", choices=("json", "pdb", "cif"), default="json",
+                   help="JSON atoms (default), or a PDB or mmCIF structure")
     p.set_defaults(run=cmd_backbone)
 
     p = command("region", "name the Ramachandran region of a (phi, psi) pair", """\
