@@ -1,5 +1,7 @@
 #include "export/surface.hpp"
 
+#include <algorithm>
+
 #include "core/text.hpp"
 
 namespace lvx::exporter {
@@ -24,6 +26,7 @@ AxisText::AxisText(const std::vector<double>& lines) {
   offsets_.push_back(0);
   for (double v : lines) {
     append_fixed(text_, v, 6);
+    max_length_ = std::max(max_length_, text_.size() - offsets_.back());
     offsets_.push_back(text_.size());
   }
 }

@@ -3,6 +3,7 @@
 // on and the text of those coordinates.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/interrupt.hpp"
 #include "sample/voxel.hpp"
 
 namespace lvx::exporter {
@@ -42,31 +44,43 @@ inline const auto& wound_order(const FaceRef& f) noexcept {
   return kWoundOrder[f.negative != (f.axis == 1) ? 1 : 0];
 }
 
+// Rows are compared in pieces of at most this many voxels, with an interrupt
+// poll at least every kPollVoxels voxels.
+inline constexpr std::size_t kRowPiece = std::size_t{1} << 16;
+inline constexpr std::uint64_t kPollVoxels = std::uint64_t{1} << 16;
+
 // Compares `n` phases of two rows (null = outside the grid, phase -1) and
 // calls on_face(t, lower_phase, upper_phase) where they differ.
 template <class F>
-inline void compare_rows(const std::int32_t* lo, const std::int32_t* up, std::size_t n, F&& on_face) {
-  if (lo && up) {
-    for (std::size_t t = 0; t < n; ++t)
-      if (lo[t] != up[t]) on_face(t, lo[t], up[t]);
-  } else if (up) {
-    for (std::size_t t = 0; t < n; ++t)
-      if (up[t] != -1) on_face(t, -1, up[t]);
-  } else if (lo) {
-    for (std::size_t t = 0; t < n; ++t)
-      if (lo[t] != -1) on_face(t, lo[t], -1);
+inline void compare_rows(const std::int32_t* lo, const std::int32_t* up, std::size_t n, PollMeter& meter,
+                         F&& on_face) {
+  for (std::size_t begin = 0; begin < n; begin += kRowPiece) {
+    const std::size_t end = std::min(n, begin + kRowPiece);
+    meter.add(end - begin);
+    if (lo && up) {
+      for (std::size_t t = begin; t < end; ++t)
+        if (lo[t] != up[t]) on_face(t, lo[t], up[t]);
+    } else if (up) {
+      for (std::size_t t = begin; t < end; ++t)
+        if (up[t] != -1) on_face(t, -1, up[t]);
+    } else if (lo) {
+      for (std::size_t t = begin; t < end; ++t)
+        if (lo[t] != -1) on_face(t, lo[t], -1);
+    }
   }
 }
 
 // Calls emit(const FaceRef&) for every boundary face in output order: planes
 // across x (plane, y, z nesting), across y (x, plane, z), across z (x, y,
 // plane). A face carries the upper phase when it is inside the grid and then
-// points towards lower coordinates; hull faces point out of the box.
+// points towards lower coordinates; hull faces point out of the box. Polls for
+// an interrupt as it goes.
 template <class F>
 void for_each_face(const sample::VoxelGrid& g, F&& emit) {
   const std::uint64_t nx = g.nx, ny = g.ny, nz = g.nz;
   const std::int32_t* ids = g.phase_ids.data();
   const std::size_t slab = static_cast<std::size_t>(ny * nz);
+  PollMeter meter(kPollVoxels);
   auto make = [](std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint8_t axis, std::int32_t lower,
                  std::int32_t upper) {
     const bool upper_inside = upper >= 0;
@@ -78,6 +92,7 @@ void for_each_face(const sample::VoxelGrid& g, F&& emit) {
     const std::int32_t* up = p < nx ? ids + p * slab : nullptr;
     for (std::uint64_t iy = 0; iy < ny; ++iy) {
       compare_rows(lo ? lo + iy * nz : nullptr, up ? up + iy * nz : nullptr, static_cast<std::size_t>(nz),
+                   meter,
                    [&](std::size_t t, std::int32_t l, std::int32_t u) { emit(make(p, iy, t, 0, l, u)); });
     }
   }
@@ -86,16 +101,19 @@ void for_each_face(const sample::VoxelGrid& g, F&& emit) {
     for (std::uint64_t p = 0; p <= ny; ++p) {
       const std::int32_t* lo = p > 0 ? block + (p - 1) * nz : nullptr;
       const std::int32_t* up = p < ny ? block + p * nz : nullptr;
-      compare_rows(lo, up, static_cast<std::size_t>(nz),
+      compare_rows(lo, up, static_cast<std::size_t>(nz), meter,
                    [&](std::size_t t, std::int32_t l, std::int32_t u) { emit(make(ix, p, t, 1, l, u)); });
     }
   }
   for (std::uint64_t ix = 0; ix < nx; ++ix) {
     for (std::uint64_t iy = 0; iy < ny; ++iy) {
       const std::int32_t* row = ids + (ix * ny + iy) * nz;
+      meter.add(1);  // the hull faces, when the row is one voxel long
       if (row[0] != -1) emit(make(ix, iy, 0, 2, -1, row[0]));
-      for (std::uint64_t p = 1; p < nz; ++p)
-        if (row[p - 1] != row[p]) emit(make(ix, iy, p, 2, row[p - 1], row[p]));
+      // Each voxel's face towards the next one: row[p - 1] against row[p].
+      compare_rows(
+          row, row + 1, static_cast<std::size_t>(nz - 1), meter,
+          [&](std::size_t t, std::int32_t l, std::int32_t u) { emit(make(ix, iy, t + 1, 2, l, u)); });
       if (row[nz - 1] != -1) emit(make(ix, iy, nz, 2, row[nz - 1], -1));
     }
   }
@@ -117,14 +135,16 @@ class AxisText {
     return std::string_view(text_).substr(offsets_[i], offsets_[i + 1] - offsets_[i]);
   }
   std::size_t length(std::size_t i) const noexcept { return offsets_[i + 1] - offsets_[i]; }
+  std::size_t max_length() const noexcept { return max_length_; }
 
  private:
   std::string text_;
   std::vector<std::size_t> offsets_;
+  std::size_t max_length_ = 0;
 };
 
 // Copies s to p and returns the position just past it: the copy step of the
-// writers that fill a presized image.
+// writers, which fill room taken from an OutputFile.
 inline char* put(char* p, std::string_view s) noexcept {
   std::memcpy(p, s.data(), s.size());
   return p + s.size();

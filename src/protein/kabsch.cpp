@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/error.hpp"
+#include "core/interrupt.hpp"
 #include "protein/protein.hpp"
 
 namespace lvx::protein {
@@ -14,13 +15,16 @@ std::string shape_text(std::span<const Point> m) {
   return "[" + std::to_string(m.size()) + ", 3]";
 }
 
+// Rows between two interrupt polls.
+constexpr std::uint64_t kPollRows = std::uint64_t{1} << 16;
+
 Eigen::Vector3d centroid(std::span<const Point> m) {
   Eigen::Vector3d sum(0.0, 0.0, 0.0);
-  for (const Point& p : m) {
-    sum[0] += p[0];
-    sum[1] += p[1];
-    sum[2] += p[2];
-  }
+  polled_for(m.size(), kPollRows, [&](std::size_t i) {
+    sum[0] += m[i][0];
+    sum[1] += m[i][1];
+    sum[2] += m[i][2];
+  });
   return sum / static_cast<double>(m.size());
 }
 
@@ -44,7 +48,7 @@ double kabsch_rmsd(std::span<const Point> a, std::span<const Point> b) {
   };
 
   Eigen::Matrix3d h = Eigen::Matrix3d::Zero();
-  for (std::size_t i = 0; i < n; ++i) h.noalias() += q_row(i) * p_row(i).transpose();
+  polled_for(n, kPollRows, [&](std::size_t i) { h.noalias() += q_row(i) * p_row(i).transpose(); });
 
   // Non-finite coordinates carry into H; there is no meaningful rotation to
   // find, so answer NaN rather than hand such a matrix to the decomposition.
@@ -59,12 +63,12 @@ double kabsch_rmsd(std::span<const Point> a, std::span<const Point> b) {
   const Eigen::Matrix3d r = v * Eigen::Vector3d(1.0, 1.0, d).asDiagonal() * u.transpose();
 
   double sum = 0.0;
-  for (std::size_t i = 0; i < n; ++i) {
+  polled_for(n, kPollRows, [&](std::size_t i) {
     const Eigen::Vector3d diff = p_row(i) - r * q_row(i);
     sum += diff[0] * diff[0];
     sum += diff[1] * diff[1];
     sum += diff[2] * diff[2];
-  }
+  });
   return std::sqrt(sum / static_cast<double>(n));
 }
 

@@ -40,7 +40,9 @@ const Binding py_bake_fourier{
       const std::string_view entry_name = a.str(0), property = a.str(1);
       const Box bounds = a.get(2, to_bounds);
       const fourier_bake::GridSize grid = a.get(3, to_grid_size);
-      return bake_to_py(fourier_bake::bake_fourier(entry_name, property, bounds, grid, a.f64(4)));
+      const double threshold = a.f64(4);
+      return bake_to_py(released(
+          [&] { return fourier_bake::bake_fourier(entry_name, property, bounds, grid, threshold); }));
     }};
 
 }  // namespace lvx::py

@@ -12,6 +12,9 @@
 namespace lvx::py {
 namespace {
 
+// Items of a long argument converted between two interrupt polls.
+constexpr std::uint64_t kPollItems = 4096;
+
 // ------------------------------------------------------------ point sets
 
 // A converted point set: the first three numbers of every row (missing ones
@@ -84,9 +87,11 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
   out.resize(static_cast<std::size_t>(n));
   Py_ssize_t i = 0;
-  // The size is re-read on every row: a float conversion may run code that
-  // changes the list under us.
+  PollMeter meter(kPollItems);
+  // The size is re-read on every row: a float conversion (or another thread,
+  // while a poll lets it run) may change the list under us.
   for (; i < n && i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+    meter.add(1);
     Ref row = Ref::borrowed(PySequence_Fast_GET_ITEM(seq.get(), i));
     if (PyUnicode_Check(row.get()) || !PySequence_Check(row.get()))
       argument_error(arg, "row " + std::to_string(i) + " is " + type_name(row.get()) +
@@ -116,7 +121,9 @@ std::vector<protein::AnglePair> to_angle_pairs(PyObject* o, const char* arg) {
   if (!seq) argument_error(arg);
   std::vector<protein::AnglePair> out;
   out.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq.get())));
+  PollMeter meter(kPollItems);
   for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+    meter.add(1);
     Ref item = Ref::borrowed(PySequence_Fast_GET_ITEM(seq.get(), i));
     if (!PyTuple_Check(item.get()))
       argument_error(arg, "item " + std::to_string(i) + " is " + type_name(item.get()) +
@@ -150,21 +157,22 @@ Ref backbone_to_py(std::span<const protein::AnglePair> phi_psi, std::size_t resi
 
 }  // namespace
 
-const Binding py_kabsch_rmsd{.name = "py_kabsch_rmsd",
-                             .params = {{"a"}, {"b"}},
-                             .description =
-                                 "Compute Kabsch RMSD (Å) between two Nx3 point sets.\n"
-                                 "`a` and `b` are Python lists of [x, y, z] triples.",
-                             .errors = &PyExc_ValueError,
-                             .body = [](const Args& args) {
-                               const PointRows a = args.get(0, to_point_rows);
-                               const PointRows b = args.get(1, to_point_rows);
-                               // Lengths first: one empty set against a full one is no perfect match.
-                               if (a.rows() != b.rows()) fail("a and b must have same length");
-                               if (a.rows() == 0) return new_float(0.0);
-                               if (a.short_row || b.short_row) fail("each row must have 3 elements");
-                               return new_float(protein::kabsch_rmsd(a.points(), b.points()));
-                             }};
+const Binding py_kabsch_rmsd{
+    .name = "py_kabsch_rmsd",
+    .params = {{"a"}, {"b"}},
+    .description =
+        "Compute Kabsch RMSD (Å) between two Nx3 point sets.\n"
+        "`a` and `b` are Python lists of [x, y, z] triples.",
+    .errors = &PyExc_ValueError,
+    .body = [](const Args& args) {
+      const PointRows a = args.get(0, to_point_rows);
+      const PointRows b = args.get(1, to_point_rows);
+      // Lengths first: one empty set against a full one is no perfect match.
+      if (a.rows() != b.rows()) fail("a and b must have same length");
+      if (a.rows() == 0) return new_float(0.0);
+      if (a.short_row || b.short_row) fail("each row must have 3 elements");
+      return new_float(released([&] { return protein::kabsch_rmsd(a.points(), b.points()); }));
+    }};
 
 const Binding py_build_backbone{
     .name = "py_build_backbone",
@@ -177,7 +185,9 @@ const Binding py_build_backbone{
     .body = [](const Args& a) {
       const std::string_view sequence = a.str(0);
       const std::vector<protein::AnglePair> pairs = a.get(1, to_angle_pairs);
-      return backbone_to_py(pairs, protein::backbone_residues(sequence, pairs));
+      const std::size_t residues = protein::backbone_residues(sequence, pairs);
+      const CoreThreads threads;  // the walk's helper thread
+      return backbone_to_py(pairs, residues);
     }};
 
 const Binding py_build_backbone_from_entry{
@@ -187,6 +197,7 @@ const Binding py_build_backbone_from_entry{
     .errors = &PyExc_KeyError,
     .body = [](const Args& a) {
       const std::vector<protein::AnglePair> pairs = protein::residues_of_entry(a.str(0));
+      const CoreThreads threads;  // the walk's helper thread
       return backbone_to_py(pairs, pairs.size());
     }};
 

@@ -175,6 +175,7 @@ BoxArgs to_box_args(const Args& a) {
 // ------------------------------------------------------------ entry points
 
 PyObject* run(const Binding& binding, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  const InterruptScope interrupts(check_interrupt, nullptr);
   return call(*binding.errors, [&] { return binding.body(Args(binding, args, nargs, kwnames)).release(); });
 }
 

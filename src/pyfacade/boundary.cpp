@@ -1,7 +1,10 @@
 #include "pyfacade/boundary.hpp"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace lvx::py {
 
@@ -130,6 +133,65 @@ Ref value_to_py(const Json& v) {
   }
   PyErr_SetString(PyExc_ValueError, "json serialise: binary values cannot be written as JSON");
   throw PyErrorSet{};
+}
+
+// ------------------------------------------------------------ long work
+
+namespace {
+
+// The thread state of a call of this thread that released the interpreter
+// lock (GilRelease), null while the thread holds it.
+thread_local PyThreadState* t_released = nullptr;
+
+// Signal handlers run on the main thread only: elsewhere there is nothing
+// to ask the interpreter while the lock is released. (The interpreter's main
+// thread is the process's, unless it was embedded from another one; there
+// Ctrl-C waits for the end of the call, as it always did.)
+bool on_main_thread() noexcept {
+  static thread_local const bool main = ::gettid() == ::getpid();
+  return main;
+}
+
+}  // namespace
+
+bool check_interrupt(void*) noexcept {
+  if (PyThreadState* state = t_released) {
+    if (!on_main_thread()) return false;
+    PyEval_RestoreThread(state);
+    const bool stop = PyErr_CheckSignals() != 0;
+    PyEval_SaveThread();
+    return stop;
+  }
+  if (PyErr_CheckSignals() != 0) return true;
+  PyEval_RestoreThread(PyEval_SaveThread());  // a thread that waits for the lock takes it here
+  return false;
+}
+
+CoreThreads::CoreThreads()
+    : limit_([] {
+        const char* value = std::getenv(kThreadsVariable);
+        const WorkerSetting setting = worker_setting(value);
+        static bool warned = false;  // guarded by the interpreter lock
+        if (setting.invalid && !warned) {
+          warned = true;
+          Ref text(PyUnicode_DecodeFSDefault(value));
+          if (!text || PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                                        "%s=%R is not a positive integer and is ignored: the native "
+                                        "core uses every processor",
+                                        kThreadsVariable, text.get()) < 0)
+            throw PyErrorSet{};
+        }
+        return setting.workers;
+      }()) {}
+
+GilRelease::GilRelease() noexcept : outer_(t_released) {
+  state_ = PyEval_SaveThread();
+  t_released = state_;
+}
+
+GilRelease::~GilRelease() {
+  t_released = outer_;
+  PyEval_RestoreThread(state_);
 }
 
 // ------------------------------------------------------------ errors

@@ -79,6 +79,7 @@ Plan plan(std::string_view name, const Box& bounds, double voxel_size, std::opti
   if (!(voxel_size > 0.0)) panic("voxel_phase_map: voxel_size must be positive");
   Plan p;
   const data_loader::EntryPtr entry = lookup_entry(name);
+  p.grid.entry = entry;
   p.grid.nx = axis_count(bounds[0][0], bounds[1][0], voxel_size);
   p.grid.ny = axis_count(bounds[0][1], bounds[1][1], voxel_size);
   p.grid.nz = axis_count(bounds[0][2], bounds[1][2], voxel_size);
