@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "core/error.hpp"
@@ -31,6 +32,8 @@ void refuse_nul(const std::string& path) {
 
 // Bytes handed to one write() call: an interrupt poll comes between two.
 constexpr std::size_t kWriteChunk = std::size_t{8} << 20;
+// A dropped file at least this large is closed on a thread of its own.
+constexpr std::uint64_t kBackgroundClose = std::uint64_t{64} << 20;
 
 // `path` with its symbolic links followed one at a time, as open() follows
 // them: the path of the last link's target, which need not exist. A chain
@@ -163,8 +166,19 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
 }
 
 AtomicFile::~AtomicFile() {
-  if (fd_ >= 0) ::close(fd_);
   if (!committed_ && !named_.empty()) ::unlink(named_.c_str());
+  if (fd_ < 0) return;
+  // The system frees a dropped file's data when it is closed, which for a
+  // large one takes a while (some 50 ms per GB): that is left to a thread of
+  // its own, so that an interrupted call returns at once.
+  if (written_ >= kBackgroundClose && !in_place_) {
+    try {
+      std::thread([fd = fd_] { ::close(fd); }).detach();
+      return;
+    } catch (const std::system_error&) {
+    }
+  }
+  ::close(fd_);
 }
 
 void AtomicFile::write(std::string_view data) {
@@ -178,6 +192,7 @@ void AtomicFile::write(std::string_view data) {
     }
     p += n;
     left -= static_cast<std::size_t>(n);
+    written_ += static_cast<std::uint64_t>(n);
     if (left > 0) poll_interrupt();
   }
 }

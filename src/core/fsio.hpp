@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,6 +56,7 @@ class AtomicFile {
   std::string dir_;    // the folder of final_, where the new file lives
   std::string named_;  // the new file's name while it has one
   int fd_ = -1;
+  std::uint64_t written_ = 0;
   bool unnamed_ = false;   // opened with O_TMPFILE: no name until commit
   bool in_place_ = false;  // not replaceable: written through path_ itself
   bool committed_ = false;

@@ -303,6 +303,11 @@ class RecordList {
 // loop does, so that building a long result does not freeze other threads.
 bool check_interrupt(void*) noexcept;
 
+// Registers the exit function that keeps calls' threads from being ended
+// inside them while the interpreter shuts down (see boundary.cpp). False with
+// the exception set when that fails.
+bool register_exit_hook();
+
 // The worker count of one call: LUMIVAREX_NUM_THREADS, read when made (the
 // environment changes only under the interpreter lock), for as long as it
 // lives. An invalid value is ignored with one RuntimeWarning per process
