@@ -41,8 +41,14 @@ const Binding py_bake_fourier{
       const Box bounds = a.get(2, to_bounds);
       const fourier_bake::GridSize grid = a.get(3, to_grid_size);
       const double threshold = a.f64(4);
-      return bake_to_py(released(
-          [&] { return fourier_bake::bake_fourier(entry_name, property, bounds, grid, threshold); }));
+      // From some 500 points the transform takes milliseconds (its work grows
+      // with their square) and starts workers.
+      std::uint64_t points = 0;
+      const bool long_work = __builtin_mul_overflow(grid[0], grid[1], &points) ||
+                             __builtin_mul_overflow(points, grid[2], &points) || points >= 512;
+      return bake_to_py(released(long_work, [&] {
+        return fourier_bake::bake_fourier(entry_name, property, bounds, grid, threshold);
+      }));
     }};
 
 }  // namespace lvx::py

@@ -24,7 +24,8 @@ const Binding py_export_glsl{
       // A braced list converts left to right, in the order of the arguments.
       const exporter::GlslOptions opts{a.boolean(1), a.boolean(2), a.boolean(3)};
       (void)a.boolean(4);  // accepted; the text has no caustic term
-      return new_str(released([&] { return exporter::glsl_source(name, opts); }));
+      // One entry's constants: too short to be worth releasing the lock.
+      return new_str(exporter::glsl_source(name, opts));
     }};
 
 const Binding py_export_hlsl{

@@ -142,6 +142,9 @@ RecordKeys kAtomKeys{"name", "res_idx", "x", "y", "z"};
 // Builds [{name, res_idx, x, y, z}, ...] in atom order while the chain is
 // walked, so no copy of the chain is stored in between.
 Ref backbone_to_py(std::span<const protein::AnglePair> phi_psi, std::size_t residues) {
+  // A long walk runs ahead on a helper thread: one of the call's workers.
+  std::optional<CoreThreads> threads;
+  if (residues >= protein::kRunAheadResidues) threads.emplace();
   RecordList atoms(kAtomKeys, 3 * residues);
   const Ref n = record(kAtomKeys, "N"), ca = record(kAtomKeys, "CA"), c = record(kAtomKeys, "C");
   protein::trace_backbone_ahead(
@@ -157,22 +160,23 @@ Ref backbone_to_py(std::span<const protein::AnglePair> phi_psi, std::size_t resi
 
 }  // namespace
 
-const Binding py_kabsch_rmsd{
-    .name = "py_kabsch_rmsd",
-    .params = {{"a"}, {"b"}},
-    .description =
-        "Compute Kabsch RMSD (Å) between two Nx3 point sets.\n"
-        "`a` and `b` are Python lists of [x, y, z] triples.",
-    .errors = &PyExc_ValueError,
-    .body = [](const Args& args) {
-      const PointRows a = args.get(0, to_point_rows);
-      const PointRows b = args.get(1, to_point_rows);
-      // Lengths first: one empty set against a full one is no perfect match.
-      if (a.rows() != b.rows()) fail("a and b must have same length");
-      if (a.rows() == 0) return new_float(0.0);
-      if (a.short_row || b.short_row) fail("each row must have 3 elements");
-      return new_float(released([&] { return protein::kabsch_rmsd(a.points(), b.points()); }));
-    }};
+const Binding py_kabsch_rmsd{.name = "py_kabsch_rmsd",
+                             .params = {{"a"}, {"b"}},
+                             .description =
+                                 "Compute Kabsch RMSD (Å) between two Nx3 point sets.\n"
+                                 "`a` and `b` are Python lists of [x, y, z] triples.",
+                             .errors = &PyExc_ValueError,
+                             .body = [](const Args& args) {
+                               const PointRows a = args.get(0, to_point_rows);
+                               const PointRows b = args.get(1, to_point_rows);
+                               // Lengths first: one empty set against a full one is no perfect match.
+                               if (a.rows() != b.rows()) fail("a and b must have same length");
+                               if (a.rows() == 0) return new_float(0.0);
+                               if (a.short_row || b.short_row) fail("each row must have 3 elements");
+                               return new_float(released(a.rows() >= 16384, [&] {
+                                 return protein::kabsch_rmsd(a.points(), b.points());
+                               }));
+                             }};
 
 const Binding py_build_backbone{
     .name = "py_build_backbone",
@@ -185,9 +189,7 @@ const Binding py_build_backbone{
     .body = [](const Args& a) {
       const std::string_view sequence = a.str(0);
       const std::vector<protein::AnglePair> pairs = a.get(1, to_angle_pairs);
-      const std::size_t residues = protein::backbone_residues(sequence, pairs);
-      const CoreThreads threads;  // the walk's helper thread
-      return backbone_to_py(pairs, residues);
+      return backbone_to_py(pairs, protein::backbone_residues(sequence, pairs));
     }};
 
 const Binding py_build_backbone_from_entry{
@@ -197,7 +199,6 @@ const Binding py_build_backbone_from_entry{
     .errors = &PyExc_KeyError,
     .body = [](const Args& a) {
       const std::vector<protein::AnglePair> pairs = protein::residues_of_entry(a.str(0));
-      const CoreThreads threads;  // the walk's helper thread
       return backbone_to_py(pairs, pairs.size());
     }};
 

@@ -334,14 +334,25 @@ class GilRelease {
   PyThreadState* outer_;
 };
 
-// Runs core work f() with the call's worker count (CoreThreads) and without
-// the interpreter lock, and returns its result. f must only use converted
-// (C++) values; its exceptions pass through, the lock taken back first.
+// Runs core work f() and returns its result; when `long_work`, with the
+// call's worker count (CoreThreads) and without the interpreter lock (short
+// work never starts workers). f must
+// only use converted (C++) values; its exceptions pass through, the lock
+// taken back first. Short work keeps the lock: releasing it costs more than
+// such work, and while another thread runs Python the call would wait for
+// that thread's switch interval to get the lock back. Work that writes files
+// always releases it (as the interpreter's own file writes do): a file
+// system may block for any time.
 template <class F>
-decltype(auto) released(F&& f) {
+decltype(auto) released(bool long_work, F&& f) {
+  if (!long_work) return std::forward<F>(f)();
   const CoreThreads threads;
   const GilRelease release;
   return std::forward<F>(f)();
+}
+template <class F>
+decltype(auto) released(F&& f) {
+  return released(true, std::forward<F>(f));
 }
 
 // ------------------------------------------------------------ errors
