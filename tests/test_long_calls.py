@@ -234,6 +234,12 @@ def test_replacing_keeps_links_modes_and_devices(core, tmp_path):
     # A device is written, never replaced.
     core.py_export_stl("__long_plain", os.devnull, box, 0.001, binary=False)
     assert stat.S_ISCHR(os.stat(os.devnull).st_mode)
+    # Names that cannot be files are refused as opening them would be.
+    for bad, error in ((str(tmp_path / "gone") + "/", "Is a directory (os error 21)"),
+                       ("", "No such file or directory (os error 2)")):
+        with pytest.raises(RuntimeError) as e:
+            core.py_export_stl("__long_plain", bad, box, 0.001)
+        assert str(e.value) == f"{error}: '{bad}'"
     assert sorted(p.name for p in tmp_path.iterdir()) == ["dangling.stl", "kept.stl", "link.stl", "new.stl",
                                                          "real"]
 

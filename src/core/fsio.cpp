@@ -112,6 +112,9 @@ void refuse_nul_path(std::string_view op, std::string_view arg, const std::strin
 
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
   refuse_nul(path_);
+  // What open() says of a name that cannot be a file.
+  if (path_.empty()) fail_errno(ENOENT, path_);
+  if (path_.back() == '/') fail_errno(EISDIR, path_);
   struct stat st;
   const bool exists = ::stat(path_.c_str(), &st) == 0;
   if (!exists && errno != ENOENT) fail_errno(errno, path_);
