@@ -83,6 +83,8 @@ REQUIRED: dict[str, Callable[[Path], tuple[tuple[Any, ...], dict[str, Any]]]] = 
     "py_export_vtk_legacy": lambda d: (("pearlite", str(d / "v.vtk"), BOX, 0.001), {}),
     "py_export_stl": lambda d: (("pearlite", str(d / "m.stl"), BOX, 0.001), {}),
     "py_export_obj": lambda d: (("pearlite", str(d / "m.obj"), BOX, 0.001), {}),
+    "py_export_stl_units": lambda d: (("pearlite", str(d / "m.stl"), BOX, 0.001), {}),
+    "py_export_obj_units": lambda d: (("pearlite", str(d / "m.obj"), BOX, 0.001), {}),
     "py_bake_fourier": lambda d: (("pearlite", "Density_kg_m3", BOX, (3, 2, 2)), {}),
     "py_resolve": lambda d: (("iron",), {}),
     "py_tier_keys": lambda d: ((), {}),

@@ -423,3 +423,50 @@ def test_missing_libraries_name_the_extra_to_install(tmp_path):
         "Peptide.to_cif needs gemmi, which is not installed: pip install 'lumivarex[structure]'",
         "Peptide.to_gemmi needs gemmi, which is not installed: pip install 'lumivarex[structure]'",
     ], proc.stderr
+
+
+# ---------------------------------------------------------------- units of mesh files
+
+
+@pytest.mark.parametrize("units, factor", [("mm", 1e3), ("um", 1e6)])
+def test_mesh_files_in_other_units_differ_only_by_the_factor(tmp_path, units, factor):
+    import struct
+
+    box, vs = ((-0.0013, 0.0004, 0.0), (0.0021, 0.0031, 0.0022)), 0.0005
+    vertices, triangles, _, normals, _ = core.py_surface_arrays(STEEL, box, vs, 0.0007)
+    vertices, triangles, normals = np.asarray(vertices), np.asarray(triangles), np.asarray(normals)
+    files = {}
+    for u in ("m", units):
+        folder = tmp_path / u
+        files[u] = (Path(lx.export_stl(STEEL, folder / "s.stl", box, vs, 0.0007, units=u)).read_bytes(),
+                    Path(lx.export_stl(STEEL, folder / "a.stl", box, vs, 0.0007, False, units=u)).read_text(),
+                    *(Path(f).read_text() for f in lx.export_obj(STEEL, folder / "s.obj", box, vs, 0.0007, units=u)))
+    # Metres are what the core writes.
+    core.py_export_stl(STEEL, str(tmp_path / "core.stl"), box, vs, 0.0007)
+    assert files["m"][0] == (tmp_path / "core.stl").read_bytes()
+
+    scaled = vertices * factor  # the grid-line coordinates times the factor
+    (m_bin, m_ascii, m_obj, m_mtl), (u_bin, u_ascii, u_obj, u_mtl) = files["m"], files[units]
+    # Binary STL: the same header, count and normals; float32 of the scaled coordinates.
+    records = b"".join(struct.pack("<12fH", *n, *scaled[t].ravel(), 0) for n, t in zip(normals, triangles))
+    assert u_bin[:84] == m_bin[:84] and u_bin[84:] == records
+    # ASCII STL and OBJ: every line but the coordinates' is the same, and those
+    # are the scaled coordinates to six decimals.
+    text = iter(" ".join("%.6f" % c for c in scaled[i]) for i in triangles.ravel())
+    assert u_ascii.splitlines() == [f"\t  vertex {next(text)}" if line.startswith("\t  vertex") else line
+                                    for line in m_ascii.splitlines()]
+    text = iter(" ".join("%.6f" % c for c in v) for v in scaled)
+    assert u_obj.splitlines() == [f"v {next(text)}" if line.startswith("v ") else line
+                                  for line in m_obj.splitlines()]
+    assert u_mtl == m_mtl
+
+
+def test_units_are_checked(tmp_path):
+    with pytest.raises(ValueError, match="units must be one of 'm', 'mm', 'um', got 'cm'"):
+        lx.export_stl("Fe", tmp_path / "x.stl", ((0, 0, 0), (1, 1, 1)), 0.5, units="cm")  # type: ignore[arg-type]
+    for factor in (0.0, -1.0, math.inf, math.nan):
+        with pytest.raises(RuntimeError, match="^export_obj: units_per_m must be a finite number above zero$"):
+            core.py_export_obj_units("Fe", str(tmp_path / "x.obj"), ((0, 0, 0), (1, 1, 1)), 0.5, None, factor)
+        with pytest.raises(RuntimeError, match="^export_stl: units_per_m must be a finite number above zero$"):
+            core.py_export_stl_units("Fe", str(tmp_path / "x.stl"), ((0, 0, 0), (1, 1, 1)), 0.5, None, True, factor)
+    assert not list(tmp_path.iterdir())

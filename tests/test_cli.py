@@ -327,6 +327,22 @@ def test_export_obj_reports_both_files(cli: Cli) -> None:
     assert all((cli.root / f).stat().st_size for f in result["files"])
 
 
+def test_mesh_exports_in_millimetres_and_micrometres(cli: Cli) -> None:
+    box = ((0.0, 0.0, 0.0), (0.01, 0.01, 0.01))
+    cli.ok("export", "stl", "carbon steel", "u/mm.stl", *BOX, "--voxel", "0.001", "--units", "mm")
+    cli.ok("export", "stl", "carbon steel", "u/um.stl", *BOX, "--voxel", "0.001", "--units", "um", "--ascii")
+    cli.ok("export", "obj", "carbon steel", "u/mm.obj", *BOX, "--voxel", "0.001", "--units", "mm")
+    (cli.root / "c").mkdir()
+    cli.pkg.eval(f"""[core.py_export_stl_units('carbon steel', 'c/mm.stl', {box}, 0.001, None, True, 1e3),
+                      core.py_export_stl_units('carbon steel', 'c/um.stl', {box}, 0.001, None, False, 1e6),
+                      core.py_export_obj_units('carbon steel', 'c/mm.obj', {box}, 0.001, None, 1e3)]""")
+    for name in ("mm.stl", "um.stl", "mm.obj", "mm.mtl"):
+        assert (cli.root / "u" / name).read_bytes() == (cli.root / "c" / name).read_bytes(), name
+    assert "\t  vertex 10000.000000 " in (cli.root / "u" / "um.stl").read_text()
+    assert_one_line_error(cli("export", "obj", "carbon steel", "u/x.obj", *BOX, "--voxel", "0.001",
+                              "--units", "cm"), 2, "invalid choice: 'cm'")
+
+
 def test_export_volumes(cli: Cli) -> None:
     result = cli.json("export", "vtk", "carbon steel", "vol/s.vtk", "--box", "0", "0", "0",
                       "0.002", "0.001", "0.001", "--voxel", "0.001", "--property", "Density_kg_m3")

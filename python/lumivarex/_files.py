@@ -19,29 +19,46 @@ from . import _lumivarex_core as _core
 from ._names import entry_key
 from .records import BoxLike, Tier
 
-__all__ = ["export_obj", "export_stl", "export_vtk", "export_raw", "export_hlsl", "export_glsl"]
+__all__ = ["export_obj", "export_stl", "export_vtk", "export_raw", "export_hlsl", "export_glsl", "UNITS"]
 
 #: A file path: str or any os.PathLike of str (pathlib.Path and the like).
 PathArg = Union[str, "os.PathLike[str]"]
 
+#: A length unit of the mesh files, which carry none.
+Units = Literal["m", "mm", "um"]
+
+#: Units of the mesh files, and how many of each make a metre.
+UNITS: dict[str, float] = {"m": 1.0, "mm": 1e3, "um": 1e6}
+
+
+def units_per_m(units: object) -> float:
+    """The number of ``units`` in a metre."""
+    if not isinstance(units, str) or units not in UNITS:
+        raise ValueError(f"units must be one of {', '.join(map(repr, UNITS))}, got {units!r}")
+    return UNITS[units]
+
 
 def export_obj(name: str, obj_path: PathArg, bounds: BoxLike, voxel_size: float, scale_m: float | None = None,
-               *, tier: Tier | None = None) -> tuple[str, str]:
+               *, units: Units = "m", tier: Tier | None = None) -> tuple[str, str]:
     """Writes the surface between the phases of the voxel grid over ``bounds`` as
-    Wavefront OBJ with its MTL library beside it; returns ``(obj_path, mtl_path)``."""
+    Wavefront OBJ with its MTL library beside it; returns ``(obj_path, mtl_path)``.
+    Coordinates are in ``units``: "m" (as the core writes them), "mm" or "um";
+    the files are otherwise the same."""
     key = entry_key(name, tier).key
     path, box = _args.path(obj_path, "obj_path"), _args.bounds(bounds)
     size, scale = _args.positive(voxel_size, "voxel_size"), _args.scale(scale_m)
-    return _core.py_export_obj(key, _args.made_parent(path), box, size, scale)
+    return _core.py_export_obj_units(key, _args.made_parent(path), box, size, scale, units_per_m(units))
 
 
 def export_stl(name: str, out_path: PathArg, bounds: BoxLike, voxel_size: float, scale_m: float | None = None,
-               binary: bool = True, *, tier: Tier | None = None) -> str:
-    """Writes the same surface as binary (or ASCII) STL; returns ``out_path``."""
+               binary: bool = True, *, units: Units = "m", tier: Tier | None = None) -> str:
+    """Writes the same surface as binary (or ASCII) STL, which carries no unit,
+    with its coordinates in ``units`` as :func:`export_obj`; returns ``out_path``."""
     key = entry_key(name, tier).key
     path, box = _args.path(out_path, "out_path"), _args.bounds(bounds)
     size, scale = _args.positive(voxel_size, "voxel_size"), _args.scale(scale_m)
-    return _core.py_export_stl(key, _args.made_parent(path), box, size, scale, _args.flag(binary, "binary"))
+    return _core.py_export_stl_units(key, _args.made_parent(path), box, size, scale, _args.flag(binary, "binary"),
+                                     units_per_m(units))
 
 
 def export_vtk(name: str, out_path: PathArg, bounds: BoxLike, voxel_size: float,

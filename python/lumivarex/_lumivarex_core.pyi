@@ -191,6 +191,30 @@ def py_export_obj(
     """Write the phase-boundary surface as OBJ with an MTL library; returns
     ``(obj_path, mtl_path)``. Raises RuntimeError."""
 
+def py_export_stl_units(
+    name: str,
+    out_path: str,
+    bounds: Bounds,
+    voxel_size: float,
+    scale_m: float | None = None,
+    binary: bool = True,
+    units_per_m: float = 1.0,
+) -> str:
+    """``py_export_stl`` with every coordinate in metres times ``units_per_m``
+    (1000 for millimetres); the file is otherwise the same. Not in ``__all__``.
+    Raises RuntimeError, also for a factor that is not finite and above zero."""
+
+def py_export_obj_units(
+    name: str,
+    obj_path: str,
+    bounds: Bounds,
+    voxel_size: float,
+    scale_m: float | None = None,
+    units_per_m: float = 1.0,
+) -> tuple[str, str]:
+    """``py_export_obj`` with every coordinate in metres times ``units_per_m``;
+    the files are otherwise the same. Not in ``__all__``. Raises RuntimeError."""
+
 def py_mtl_path(obj_path: str) -> str:
     """The path of the MTL library ``py_export_obj`` writes for ``obj_path``: the
     extension of its last component replaced by ``.mtl`` (added when there is none);

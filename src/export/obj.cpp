@@ -55,7 +55,8 @@ std::string mtl_text(const std::vector<std::string>& phase_names) {
 // The OBJ text, streamed: "mtllib", the de-duplicated vertices, then one
 // group per phase that owns faces. Vertices are numbered, and their lines
 // written, in order of first appearance in one walk over the faces; each
-// group then takes one more walk, so no face list is ever held.
+// group then takes one more walk, so no face list is ever held. `lines` are
+// the coordinates written, in the file's unit.
 void write_obj(OutputFile& out, std::string_view name, std::string_view mtl_ref,
                const sample::VoxelGrid& grid, const std::vector<double> (&lines)[3], VertexTable& table) {
   // Names go into the "o" and "usemtl" lines with their line breaks blanked,
@@ -125,9 +126,10 @@ void write_obj(OutputFile& out, std::string_view name, std::string_view mtl_ref,
 }  // namespace
 
 std::string export_obj(std::string_view name, const std::string& obj_path, const Box& bounds,
-                       double voxel_size, std::optional<double> scale_m) {
+                       double voxel_size, std::optional<double> scale_m, double units_per_m) {
   if (name.empty()) fail("export_obj: name required");
   if (voxel_size <= 0.0) fail("export_obj: voxel_size must be positive");  // NaN goes on to the voxel map
+  check_units("export_obj", units_per_m);
   // The MTL file is written first and would then be replaced by the OBJ text.
   if (const std::size_t dot = extension_dot(obj_path);
       dot != std::string::npos && std::string_view(obj_path).substr(dot + 1) == "mtl")
@@ -142,7 +144,12 @@ std::string export_obj(std::string_view name, const std::string& obj_path, const
   const std::vector<double> lines[3] = {grid_lines(grid.nx, bounds[0][0], voxel_size),
                                         grid_lines(grid.ny, bounds[0][1], voxel_size),
                                         grid_lines(grid.nz, bounds[0][2], voxel_size)};
+  // Vertices are told apart by their coordinates in metres, so that a file
+  // in another unit numbers them exactly as the file in metres does.
   VertexTable table(lines, "export_obj");
+  const std::vector<double> written[3] = {grid_lines(grid.nx, bounds[0][0], voxel_size, units_per_m),
+                                          grid_lines(grid.ny, bounds[0][1], voxel_size, units_per_m),
+                                          grid_lines(grid.nz, bounds[0][2], voxel_size, units_per_m)};
 
   // Both files are complete before either replaces its target, the MTL file
   // first: an OBJ file never names a library older than itself.
@@ -150,7 +157,7 @@ std::string export_obj(std::string_view name, const std::string& obj_path, const
   mtl.append(mtl_text(grid.phase_names));
   mtl.open();
   OutputFile obj(obj_path, true);
-  write_obj(obj, name, mtl_ref, grid, lines, table);
+  write_obj(obj, name, mtl_ref, grid, written, table);
   obj.open();
   mtl.commit();
   obj.commit();

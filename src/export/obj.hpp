@@ -17,8 +17,9 @@ std::string mtl_path_for(std::string_view obj_path);
 // Writes the MTL file and then the OBJ file ("mtllib", the de-duplicated
 // vertices, then one group per phase that owns faces), creating missing
 // parent folders; the two replace their targets, in that order, only once
-// both are complete. Returns the MTL path.
+// both are complete. Coordinates are in metres times `units_per_m`. Returns
+// the MTL path.
 std::string export_obj(std::string_view name, const std::string& obj_path, const Box& bounds,
-                       double voxel_size, std::optional<double> scale_m);
+                       double voxel_size, std::optional<double> scale_m, double units_per_m = 1.0);
 
 }  // namespace lvx::exporter

@@ -29,7 +29,7 @@ inline void face_corners(const FaceRef& f, std::uint64_t (&corners)[4][3]) noexc
 
 // Binary STL: 80-byte header, triangle count, 50-byte records.
 void write_binary(OutputFile& out, std::string_view name, const sample::VoxelGrid& grid, const Point& lower,
-                  double voxel_size) {
+                  double voxel_size, double units_per_m) {
   const std::uint64_t triangles = 2 * count_faces(grid);
   if (triangles > std::numeric_limits<std::uint32_t>::max())
     fail("export_stl: too many triangles for a binary STL file");
@@ -37,7 +37,7 @@ void write_binary(OutputFile& out, std::string_view name, const sample::VoxelGri
   std::vector<float> lines[3];
   const std::uint64_t counts[3] = {grid.nx, grid.ny, grid.nz};
   for (int a = 0; a < 3; ++a) {
-    const std::vector<double> d = grid_lines(counts[a], lower[a], voxel_size);
+    const std::vector<double> d = grid_lines(counts[a], lower[a], voxel_size, units_per_m);
     lines[a].resize(d.size());
     // The conversion rounds to nearest, ties to even.
     std::transform(d.begin(), d.end(), lines[a].begin(), [](double v) { return static_cast<float>(v); });
@@ -100,10 +100,10 @@ void write_binary(OutputFile& out, std::string_view name, const sample::VoxelGri
 }
 
 void write_ascii(OutputFile& out, std::string_view name, const sample::VoxelGrid& grid, const Point& lower,
-                 double voxel_size) {
-  const AxisText text[3] = {AxisText(grid_lines(grid.nx, lower[0], voxel_size)),
-                            AxisText(grid_lines(grid.ny, lower[1], voxel_size)),
-                            AxisText(grid_lines(grid.nz, lower[2], voxel_size))};
+                 double voxel_size, double units_per_m) {
+  const AxisText text[3] = {AxisText(grid_lines(grid.nx, lower[0], voxel_size, units_per_m)),
+                            AxisText(grid_lines(grid.ny, lower[1], voxel_size, units_per_m)),
+                            AxisText(grid_lines(grid.nz, lower[2], voxel_size, units_per_m))};
   static constexpr std::string_view kFacet = "  facet normal ";
   static constexpr std::string_view kLoop = "\n    outer loop\n";
   static constexpr std::string_view kVertex = "\t  vertex ";
@@ -158,17 +158,18 @@ void write_ascii(OutputFile& out, std::string_view name, const sample::VoxelGrid
 }  // namespace
 
 void export_stl(std::string_view name, const std::string& out_path, const Box& bounds, double voxel_size,
-                std::optional<double> scale_m, bool binary) {
+                std::optional<double> scale_m, bool binary, double units_per_m) {
   if (name.empty()) fail("export_stl: name required");
   if (voxel_size <= 0.0) fail("export_stl: voxel_size must be positive");  // NaN goes on to the voxel map
+  check_units("export_stl", units_per_m);
   const sample::VoxelGrid grid = sample::voxel_phase_map(name, bounds, voxel_size, scale_m);
   refuse_nul_path("export_stl", "out_path", out_path);
   // No folder is created for the binary file: a missing parent is the write's error.
   OutputFile out(out_path, !binary);
   if (binary)
-    write_binary(out, name, grid, bounds[0], voxel_size);
+    write_binary(out, name, grid, bounds[0], voxel_size, units_per_m);
   else
-    write_ascii(out, name, grid, bounds[0], voxel_size);
+    write_ascii(out, name, grid, bounds[0], voxel_size, units_per_m);
   out.commit();
 }
 

@@ -12,8 +12,9 @@ namespace lvx::exporter {
 
 // Writes the binary image (80-byte header, triangle count, 50-byte records;
 // its folder must exist) or the ASCII text (missing parent folders are
-// created).
+// created), with coordinates in metres times `units_per_m` (STL carries no
+// unit).
 void export_stl(std::string_view name, const std::string& out_path, const Box& bounds, double voxel_size,
-                std::optional<double> scale_m, bool binary);
+                std::optional<double> scale_m, bool binary, double units_per_m = 1.0);
 
 }  // namespace lvx::exporter

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -16,13 +17,19 @@ std::uint64_t count_faces(const sample::VoxelGrid& g) {
   return n;
 }
 
-std::vector<double> grid_lines(std::uint64_t n, double min, double voxel_size) {
+std::vector<double> grid_lines(std::uint64_t n, double min, double voxel_size, double units_per_m) {
   std::vector<double> v(static_cast<std::size_t>(n) + 1);
   for (std::size_t i = 0; i < v.size(); ++i) {
     const double offset = static_cast<double>(i) * voxel_size;  // rounded product, then the sum
-    v[i] = offset + min;
+    const double metres = offset + min;
+    v[i] = metres * units_per_m;
   }
   return v;
+}
+
+void check_units(std::string_view op, double units_per_m) {
+  if (!(units_per_m > 0.0 && std::isfinite(units_per_m)))
+    fail(std::string(op) + ": units_per_m must be a finite number above zero");
 }
 
 VertexTable::VertexTable(const std::vector<double> (&lines)[3], std::string_view op) : op_(op) {

@@ -127,8 +127,13 @@ void for_each_face(const sample::VoxelGrid& g, F&& emit) {
 // Number of faces for_each_face would emit.
 std::uint64_t count_faces(const sample::VoxelGrid& g);
 
-// Grid-line coordinates i * voxel_size + min for i = 0..n (n + 1 values).
-std::vector<double> grid_lines(std::uint64_t n, double min, double voxel_size);
+// Grid-line coordinates i * voxel_size + min for i = 0..n (n + 1 values),
+// each then multiplied by `units_per_m` for files in a unit other than the
+// metre (a factor of 1 changes no bit).
+std::vector<double> grid_lines(std::uint64_t n, double min, double voxel_size, double units_per_m = 1.0);
+
+// Refuses a unit factor that is not finite and above zero: "<op>: units_per_m ...".
+void check_units(std::string_view op, double units_per_m);
 
 // Vertex numbers keyed on the bit patterns of the three coordinates. Every
 // corner lies on grid lines, so the distinct bit patterns of each axis are

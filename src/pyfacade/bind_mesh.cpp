@@ -70,6 +70,50 @@ const Binding py_export_obj{
       return tuple_of(box.path, mtl_path);
     }};
 
+// The mesh exports in another unit than the metre: helpers of the Python
+// layer's `units`, their twins' arguments followed by the unit factor.
+const Binding py_export_stl_units{
+    .name = "py_export_stl_units",
+    .params = {{"name"},
+               {"out_path"},
+               {"bounds"},
+               {"voxel_size"},
+               {"scale_m", "None"},
+               {"binary", "True"},
+               {"units_per_m", "1.0"}},
+    .description =
+        "`py_export_stl` with every coordinate in metres times `units_per_m` (1000 for a file in\n"
+        "millimetres); the file is otherwise the same. Returns output path.",
+    .errors = &PyExc_RuntimeError,
+    .body = [](const Args& a) {
+      const BoxArgs box = to_box_args(a);
+      const std::optional<double> scale_m = a.opt(4, to_f64);
+      const bool binary = a.boolean(5);
+      const double units_per_m = a.f64(6);
+      released([&] {
+        exporter::export_stl(box.name, box.path, box.bounds, box.voxel_size, scale_m, binary, units_per_m);
+      });
+      return new_str(box.path);
+    }};
+
+const Binding py_export_obj_units{
+    .name = "py_export_obj_units",
+    .params =
+        {{"name"}, {"obj_path"}, {"bounds"}, {"voxel_size"}, {"scale_m", "None"}, {"units_per_m", "1.0"}},
+    .description =
+        "`py_export_obj` with every coordinate in metres times `units_per_m` (1000 for a file in\n"
+        "millimetres); the files are otherwise the same. Returns (obj_path, mtl_path).",
+    .errors = &PyExc_RuntimeError,
+    .body = [](const Args& a) {
+      const BoxArgs box = to_box_args(a);
+      const std::optional<double> scale_m = a.opt(4, to_f64);
+      const double units_per_m = a.f64(5);
+      const std::string mtl_path = released([&] {
+        return exporter::export_obj(box.name, box.path, box.bounds, box.voxel_size, scale_m, units_per_m);
+      });
+      return tuple_of(box.path, mtl_path);
+    }};
+
 const Binding py_mtl_path{
     .name = "py_mtl_path",
     .params = {{"obj_path"}},
@@ -91,8 +135,8 @@ const Binding py_surface_arrays{
     .body = [](const Args& a) {
       const std::string_view name = a.str(0);
       const GridArgs grid = to_grid_args(a, 1);
-      exporter::SurfaceArrays s =
-          released([&] { return exporter::surface_arrays(name, grid.bounds, grid.voxel_size, grid.scale_m); });
+      exporter::SurfaceArrays s = released(
+          [&] { return exporter::surface_arrays(name, grid.bounds, grid.voxel_size, grid.scale_m); });
       return tuple_of(array_to_py(std::move(s.vertices)), array_to_py(std::move(s.triangles)),
                       array_to_py(std::move(s.phases)), array_to_py(std::move(s.normals)),
                       list_of(s.phase_names));

@@ -13,8 +13,8 @@ extern const Binding py_sample, py_voxel_counts, py_sample_points, py_phase_map,
 // volume exports (bind_volume.cpp)
 extern const Binding py_export_sdf_raw, py_export_vtk_legacy, py_sidecar_path;
 // surface and shader exports (bind_mesh.cpp)
-extern const Binding py_export_glsl, py_export_hlsl, py_export_stl, py_export_obj, py_mtl_path,
-    py_surface_arrays;
+extern const Binding py_export_glsl, py_export_hlsl, py_export_stl, py_export_obj, py_export_stl_units,
+    py_export_obj_units, py_mtl_path, py_surface_arrays;
 // protein geometry (bind_protein.cpp)
 extern const Binding py_kabsch_rmsd, py_build_backbone, py_build_backbone_from_entry, py_ramachandran_region,
     py_backbone_array, py_superpose;

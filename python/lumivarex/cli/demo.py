@@ -38,7 +38,7 @@ def cmd_demo(args: argparse.Namespace) -> int:
     written: list[str] = []
     for fmt in ("obj", "stl"):
         files, _ = export_voxels(ns(format=fmt, name=name, out=str(out / f"{stem}.{fmt}"),
-                                    box=box, voxel=0.0005, scale=0.001, ascii=False,
+                                    box=box, voxel=0.0005, scale=0.001, ascii=False, units="m",
                                     max_voxels=DEFAULT_MAX_VOXELS))
         written += files
     print(f"surface of {name} (1 cm cube, 20 x 20 x 20 voxels of 0.5 mm):")

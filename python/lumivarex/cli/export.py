@@ -8,6 +8,7 @@ import time
 from pathlib import Path
 
 from lumivarex import core
+from lumivarex._files import UNITS
 from lumivarex.cli.options import FORMATTER, CommandAdder, box_bounds, box_options, quiet_option
 from lumivarex.cli.plumbing import CommandError, call, emit, file_size, make_parent, progress, size_text
 from lumivarex.records import Bounds
@@ -40,11 +41,12 @@ def export_voxels(args: argparse.Namespace) -> tuple[list[str], int]:
     started = time.perf_counter()
     files: list[str]
     if args.format == "obj":
-        obj, mtl = call(core.py_export_obj, args.name, args.out, bounds, args.voxel, args.scale)
+        obj, mtl = call(core.py_export_obj_units, args.name, args.out, bounds, args.voxel, args.scale,
+                        UNITS[args.units])
         files = [obj, mtl]
     elif args.format == "stl":
-        files = [call(core.py_export_stl, args.name, args.out, bounds, args.voxel, args.scale,
-                      not args.ascii)]
+        files = [call(core.py_export_stl_units, args.name, args.out, bounds, args.voxel, args.scale,
+                      not args.ascii, UNITS[args.units])]
     elif args.format == "vtk":
         files = [call(core.py_export_vtk_legacy, args.name, args.out, bounds, args.voxel,
                       args.properties, args.scale)]
@@ -118,12 +120,17 @@ examples:
         q.set_defaults(run=cmd_export_voxels)
         return q
 
+    def units_option(q: argparse.ArgumentParser) -> None:
+        q.add_argument("--units", choices=tuple(UNITS), default="m",
+                       help="unit of the coordinates in the file (default: m; mesh files carry none)")
+
     box = "--box 0 0 0 0.01 0.01 0.01 --voxel 0.0005"
-    voxel_format("obj", "write the phase-boundary surface as OBJ + MTL",
-                 f"\"carbon steel\" out/steel.obj {box}")
+    units_option(voxel_format("obj", "write the phase-boundary surface as OBJ + MTL",
+                              f"\"carbon steel\" out/steel.obj {box}"))
     q = voxel_format("stl", "write the phase-boundary surface as STL",
-                     f"\"carbon steel\" out/steel.stl {box}")
+                     f"\"carbon steel\" out/steel.stl {box} --units mm")
     q.add_argument("--ascii", action="store_true", help="write ASCII STL instead of binary")
+    units_option(q)
     q = voxel_format("vtk", "write an ASCII VTK volume",
                      "\"carbon steel\" out/steel.vtk --box 0 0 0 0.005 0.005 0.005 "
                      "--voxel 0.0005 --property Density_kg_m3")
