@@ -15,7 +15,10 @@ arrays: :func:`get`, :func:`sample`, :func:`phase_map`, :func:`property_field`,
 :func:`surface`, :func:`backbone`, :func:`superpose`, :func:`bake_fft`,
 :func:`entries`, :func:`properties`, :func:`resolve` and the ``export_*``
 functions. Those that make arrays import numpy when first used; the core and
-the rest need it not.
+the rest need it not. Their results convert to trimesh, meshio, pyvista,
+xarray, gemmi and Biopython objects (``Surface.to_trimesh``,
+``PhaseMap.to_pyvista``, :func:`peptide` and its ``to_gemmi`` ...), each
+library an optional extra of the package.
 """
 
 from __future__ import annotations
