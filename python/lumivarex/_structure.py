@@ -139,16 +139,16 @@ class Peptide(NamedTuple):
         return location
 
 
+_ONE_LETTER_CODES = {three: one for one, three in THREE_LETTER_CODES.items()}
+
+
 def residue_name(code: str) -> str:
     """The residue name of a one-letter code or, as a datasheet may give it,
     a three-letter one in any letter case; UNK for anything else."""
     upper = code.upper()
-    if len(upper) == 3 and upper in _KNOWN_NAMES:
+    if upper in _ONE_LETTER_CODES:
         return upper
     return THREE_LETTER_CODES.get(upper, "UNK")
-
-
-_KNOWN_NAMES = frozenset(THREE_LETTER_CODES.values())
 
 
 def carbonyl_oxygens(backbone: Float64Array, psi_deg: Float64Array) -> Float64Array:
@@ -198,8 +198,9 @@ def peptide_from_entry(entry_name: str) -> Peptide:
     """:func:`peptide` of a protein datasheet, as
     ``lumivarex.core.py_build_backbone_from_entry`` builds its backbone: the
     entry stored under exactly ``entry_name``, one residue per element of its
-    "residues" (residue name from its "residue", a one- or three-letter code;
-    angles from "phi" and "psi", 0 where not a number). Named after the entry.
+    "residues" (residue name from its "residue", a one- or three-letter code,
+    whose one-letter code goes into ``sequence``; angles from "phi" and "psi",
+    0 where not a number). Named after the entry.
     Raises KeyError when there is no such entry or it has no residue list."""
     name = _args.text(entry_name, "entry_name")
     atoms = _core.py_build_backbone_from_entry(name)
@@ -213,8 +214,11 @@ def peptide_from_entry(entry_name: str) -> Peptide:
         angle = item.get("psi")
         psi.append(float(angle) if isinstance(angle, (int, float)) and not isinstance(angle, bool) else 0.0)
     backbone = np.array([(a["x"], a["y"], a["z"]) for a in atoms], dtype=np.float64).reshape(-1, 3)
-    sequence = "".join(c[0] for c in codes)
-    return _assemble(sequence, [residue_name(c) for c in codes], backbone, np.array(psi), name)
+    names = [residue_name(c) for c in codes]
+    # A three-letter code stands for its one-letter code; otherwise the letter
+    # is the code's first character, as the core reads it.
+    sequence = "".join(_ONE_LETTER_CODES.get(n, c[0]) if len(c) == 3 else c[0] for c, n in zip(codes, names))
+    return _assemble(sequence, names, backbone, np.array(psi), name)
 
 
 def _check_coordinates(xyz: Float64Array, fmt: str, limits: tuple[float, float]) -> None:
