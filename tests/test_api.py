@@ -244,12 +244,16 @@ def test_a_user_script_type_checks(tmp_path):
         lx.get("iron", tier="atoms")
         lx.sample("iron", "x", np.zeros(3), scale_m="1 mm")
     """))
+    # An installed package is found (and typed, by its py.typed) as it is; a
+    # source tree is named on MYPYPATH, which must not hold site-packages.
+    env = dict(os.environ)
+    if PYTHON_DIR.name != "site-packages":
+        env["MYPYPATH"] = str(PYTHON_DIR)
     proc = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir", os.devnull,
-                           str(script)], cwd=tmp_path, env={**os.environ, "MYPYPATH": str(PYTHON_DIR)},
-                          capture_output=True, text=True, timeout=300)
+                           str(script)], cwd=tmp_path, env=env, capture_output=True, text=True, timeout=300)
     errors = [line.split(": error: ")[1] for line in proc.stdout.splitlines() if ": error: " in line]
     assert len(errors) == 2 and 'Argument "tier" to "get"' in errors[0] and 'Argument "scale_m"' in errors[1], \
-        proc.stdout
+        proc.stdout + proc.stderr
 
 
 def test_grid_places_a_block_where_the_exports_sample_it(tmp_path):

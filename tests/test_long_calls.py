@@ -392,6 +392,10 @@ def threads_during(value):
         os.environ.pop("LUMIVAREX_NUM_THREADS", None)
     else:
         os.environ["LUMIVAREX_NUM_THREADS"] = value
+    # Threads of the previous run may still be leaving /proc after their join.
+    deadline = time.monotonic() + 10
+    while len(os.listdir("/proc/self/task")) > 1 and time.monotonic() < deadline:
+        time.sleep(0.001)
     most, done = [0], threading.Event()
     def watch():
         while not done.is_set():
