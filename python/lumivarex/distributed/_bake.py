@@ -1,0 +1,62 @@
+"""The Fourier bake of a large grid, its frequencies shared out to the workers."""
+
+from __future__ import annotations
+
+from typing import Any
+
+import numpy as np
+
+from .. import _args
+from .. import _lumivarex_core as _core
+from .._arrays import coefficient_records, kept_coefficients
+from .._names import entry_key
+from ..records import Bounds, BoxLike, FourierBake, Tier
+from ._cluster import ClientLike, session, show_progress, task_threads
+
+__all__ = ["bake_fourier"]
+
+# Parts per task thread of the cluster: enough to even out workers of
+# different speeds, few enough that each part's own sampling of the grid
+# stays a small share of its work.
+_PARTS_PER_THREAD = 4
+
+
+def _part(key: str, prop: str, box: Bounds, grid: tuple[int, int, int], part: int, parts: int) -> tuple[Any, ...]:
+    # memoryviews do not pickle: the worker sends arrays.
+    base_value, domain, frequencies, amplitude, phase = _core.py_bake_part(key, prop, box, grid, part, parts)
+    return base_value, domain, np.asarray(frequencies), np.asarray(amplitude), np.asarray(phase)
+
+
+def bake_fourier(name: str, property: str, bounds: BoxLike, grid_size: tuple[int, int, int],
+                 truncate_threshold: float = 0.01, *, tier: Tier | None = None, parts: int | None = None,
+                 client: ClientLike = None, progress: bool | None = None) -> FourierBake:
+    """``lumivarex.core.py_bake_fourier`` on the cluster (see
+    :func:`lumivarex.distributed.run` for which): the frequencies are split
+    into ``parts`` runs of the bake's order (by default four per task thread
+    of the cluster), each transformed by a worker with the core's own
+    arithmetic; the merged result, truncated by the core's rule, equals
+    ``py_bake_fourier``'s exactly, coefficients in the same order. Raises
+    what ``py_bake_fourier`` raises, and KeyError for an unknown name."""
+    key = entry_key(name, tier).key
+    prop = _args.text(property, "property")
+    box = _args.bounds(bounds)
+    grid = _args.counts(grid_size, "grid_size", minimum=1)
+    threshold = _args.real(truncate_threshold, "truncate_threshold")
+    if threshold < 0:
+        raise ValueError("truncate_threshold must be a non-negative finite value")
+    if parts is not None and (isinstance(parts, bool) or not isinstance(parts, int) or parts < 1):
+        raise ValueError(f"parts must be an int of at least 1, got {parts!r}")
+    with session(client) as cluster:
+        count = parts or _PARTS_PER_THREAD * task_threads(cluster)
+        futures = [cluster.submit(_part, key, prop, box, grid, p, count, pure=False) for p in range(count)]
+        show_progress(futures, progress)
+        results = cluster.gather(futures)
+    base_value, domain = results[0][0], results[0][1]
+    frequencies = np.concatenate([r[2] for r in results])
+    amplitude = np.concatenate([r[3] for r in results])
+    phase = np.concatenate([r[4] for r in results])
+    keep = kept_coefficients(amplitude, threshold)
+    n, m, l = frequencies[keep].T
+    return FourierBake(property_name=prop, base_value=base_value, domain_size_m=domain,
+                       coefficients=coefficient_records(n, m, l, amplitude[keep], phase[keep]),
+                       boundary_condition="periodic")
