@@ -102,22 +102,36 @@ def _model(kind: str, found: Resolved, phase_names: list[str], box: Bounds, size
     return attrs
 
 
-def _where(block_info: dict[Any, Any] | None) -> tuple[tuple[int, int, int], tuple[int, int, int]]:
-    """The block's first voxel and shape, (z, y, x), in the whole grid."""
-    assert block_info is not None
-    (z0, z1), (y0, y1), (x0, x1) = block_info[None]["array-location"]
-    return (z0, y0, x0), (z1 - z0, y1 - y0, x1 - x0)
+class _Blocks(NamedTuple):
+    """Where each block of a chunking lies: the first voxel of every block
+    along each axis, and the blocks' sizes, (z, y, x)."""
+
+    starts: tuple[tuple[int, ...], ...]
+    sizes: tuple[tuple[int, ...], ...]
+
+    @staticmethod
+    def of(chunks: tuple[tuple[int, ...], ...]) -> _Blocks:
+        starts = tuple(tuple(int(s) for s in np.cumsum((0,) + c[:-1])) for c in chunks)
+        return _Blocks(starts, chunks)
+
+    def at(self, block_id: tuple[int, ...]) -> tuple[tuple[int, int, int], tuple[int, int, int]]:
+        """The block's first voxel and shape, (z, y, x), in the whole grid."""
+        z, y, x = (self.starts[a][i] for a, i in enumerate(block_id))
+        d, h, w = (self.sizes[a][i] for a, i in enumerate(block_id))
+        return (z, y, x), (d, h, w)
 
 
-def _phase_block(key: str, box: Bounds, size: float, scale: float | None,
-                 block_info: dict[Any, Any] | None = None) -> Any:
-    start, shape = _where(block_info)
+# Blocks are told their index (block_id), not their place (block_info): dask
+# would make the places of all blocks up front, and there may be millions.
+def _phase_block(blocks: _Blocks, key: str, box: Bounds, size: float, scale: float | None,
+                 block_id: tuple[int, ...] = (0, 0, 0)) -> Any:
+    start, shape = blocks.at(block_id)
     return np.asarray(_core.py_phase_map(key, box, size, scale, start, shape)[0])
 
 
-def _field_block(key: str, prop: str, box: Bounds, size: float, scale: float | None,
-                 block_info: dict[Any, Any] | None = None) -> Any:
-    start, shape = _where(block_info)
+def _field_block(blocks: _Blocks, key: str, prop: str, box: Bounds, size: float, scale: float | None,
+                 block_id: tuple[int, ...] = (0, 0, 0)) -> Any:
+    start, shape = blocks.at(block_id)
     return np.asarray(_core.py_property_field(key, prop, box, size, scale, start, shape))
 
 
@@ -125,8 +139,9 @@ def _lazy(kind: str, block: Callable[..., Any], args: tuple[Any, ...], box: Boun
           dtype: np.dtype[Any], chunks: Chunks) -> da.Array:
     nx, ny, nz = _core.py_voxel_counts(box, size)
     blocks = da.core.normalize_chunks(chunks, (nz, ny, nx), dtype=dtype)
-    array: da.Array = da.map_blocks(functools.partial(block, *args), chunks=blocks, dtype=dtype,
-                                    meta=np.empty((0, 0, 0), dtype), name=f"{kind}-{tokenize(kind, args, blocks)}")
+    compute = functools.partial(block, _Blocks.of(blocks), *args)
+    array: da.Array = da.map_blocks(compute, chunks=blocks, dtype=dtype, meta=np.empty((0, 0, 0), dtype),
+                                    name=f"{kind}-{tokenize(kind, args, blocks)}")
     return array
 
 
@@ -223,15 +238,15 @@ def to_zarr(array_or_model: da.Array | Volume | Any, store: StoreLike, *, chunks
     attrs = metadata(array) or {"lumivarex_version": _core.__version__}
     array = _regular(array)
     _check_folder(store)
-    try:
-        target = zarr.create_array(store, shape=array.shape, dtype=array.dtype,
-                                   chunks=tuple(c[0] for c in array.chunks),
-                                   compressors=_compressors(array.dtype), attributes=attrs,
-                                   dimension_names=attrs.get("axis_order"), overwrite=overwrite)
-    except (ContainsArrayError, ContainsGroupError):
-        raise FileExistsError(f"'{store}' already holds a Zarr store; pass overwrite=True to replace it") from None
-    stored = da.store(array, cast(Any, target), lock=False, compute=False)
-    with session(client) as cluster:
+    with session(client) as cluster:  # reached before anything is written
+        try:
+            target = zarr.create_array(store, shape=array.shape, dtype=array.dtype,
+                                       chunks=tuple(c[0] for c in array.chunks),
+                                       compressors=_compressors(array.dtype), attributes=attrs,
+                                       dimension_names=attrs.get("axis_order"), overwrite=overwrite)
+        except (ContainsArrayError, ContainsGroupError):
+            raise FileExistsError(f"'{store}' already holds a Zarr store; overwrite to replace it") from None
+        stored = da.store(array, cast(Any, target), lock=False, compute=False)
         future = cluster.compute(stored)
         show_progress([future], progress)
         future.result()
