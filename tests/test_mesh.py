@@ -221,9 +221,11 @@ def test_paths_headers_and_failures(pkg, tmp_path):
     # Binary output creates no folder; ASCII output does.
     assert results["bin_missing_dir"][0] == "RuntimeError" and "os error" in results["bin_missing_dir"][1]
     assert results["ascii_missing_dir"] == ("ok", str(missing)) and missing.read_text().startswith("solid Cr\n")
-    # The OBJ write fails after the MTL file was written; the failure is reported.
-    assert results["obj_write_fails"][0] == "RuntimeError"
-    assert (tmp_path / "taken.mtl").read_text().startswith("newmtl Cr\n")
+    # The OBJ file cannot be made: the failure names it, and the MTL file,
+    # which only ever replaces its target together with the OBJ file, is not
+    # written either.
+    assert results["obj_write_fails"] == ("RuntimeError", f"Is a directory (os error 21): '{obj_dir}'")
+    assert not (tmp_path / "taken.mtl").exists()
     # A NUL would cut the path short and some other file would be written.
     assert results["nul_obj"] == ("RuntimeError", "export_obj: obj_path must not contain a NUL character")
     assert results["nul_stl"] == ("RuntimeError", "export_stl: out_path must not contain a NUL character")

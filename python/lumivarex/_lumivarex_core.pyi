@@ -3,6 +3,10 @@
 On import, resolves the `lumivarex/data/active/` data path from the
 installed Python package and eagerly loads all datasheets into the
 in-memory registry.
+
+Long calls (the exports, the Fourier bake, the optimiser, the RMSD) release
+the interpreter lock while they work, stop on Ctrl-C, and write each file
+whole or not at all; LUMIVAREX_NUM_THREADS limits the native worker threads.
 """
 
 import os

@@ -8,6 +8,7 @@
 
 #include "alloy/rng.hpp"
 #include "core/error.hpp"
+#include "core/interrupt.hpp"
 #include "core/json.hpp"
 #include "loader/data_loader.hpp"
 
@@ -80,11 +81,11 @@ class Elements {
     props_.assign(names_.size(), nullptr);
     found_.assign(names_.size(), 0);
     entries_.reserve(names_.size());
-    // The registry changes only through a save, which cannot run while a call
-    // holds the interpreter; one lookup per name therefore sees what a lookup
-    // per composition would. Each lookup takes the registry lock itself, so
-    // none is held here (a second shared lock on the same thread is not
-    // allowed).
+    // One lookup per name, for the whole search: a save made meanwhile is
+    // not seen, so every composition is judged against the same entries (each
+    // whole, as entries are never changed in place). Each lookup takes the
+    // registry lock itself, so none is held here (a second shared lock on the
+    // same thread is not allowed).
     for (std::size_t i = 0; i < names_.size(); ++i) {
       data_loader::EntryPtr entry = data_loader::DATA().find_exact(names_[i]);
       if (!entry) continue;
@@ -279,7 +280,9 @@ std::vector<AlloyCandidate> optimize_alloy(const std::vector<AlloyTarget>& targe
   // higher. Memory stays bounded by top_k whatever n_candidates is.
   const std::uint64_t cap = std::min(top_k, n_candidates);
   std::vector<Passed> passed;
+  PollMeter meter(1024);
   for (std::uint64_t c = 0; c < n_candidates; ++c) {
+    meter.add(1);
     const Composition comp = draw_composition(rng, elements);
     const auto s = score(comp, targets, table);
     if (!s) continue;

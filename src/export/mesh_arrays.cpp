@@ -1,7 +1,9 @@
 #include "export/mesh_arrays.hpp"
 
+#include <array>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "core/error.hpp"
 #include "core/memory.hpp"
@@ -34,13 +36,16 @@ SurfaceArrays surface_arrays(std::string_view name, const Box& bounds, double vo
   std::uint32_t* tri = out.triangles.data();
   double* normal = out.normals.data();
   std::size_t t = 0;
+  std::vector<std::array<std::uint64_t, 3>> vertices;  // grid lines of each, in number order
   std::visit(
       [&]<class T>(Array<T>& phases) {
         for_each_face(grid, [&](const FaceRef& f) {
           std::uint32_t number[4];
           for (int c = 0; c < 4; ++c) {
             const auto& off = kCornerOffset[f.axis][c];
-            number[c] = table.intern(f.c[0] + off[0], f.c[1] + off[1], f.c[2] + off[2]) - 1;
+            const std::array<std::uint64_t, 3> at = {f.c[0] + off[0], f.c[1] + off[1], f.c[2] + off[2]};
+            if (table.intern(at[0], at[1], at[2])) vertices.push_back(at);
+            number[c] = table.number(at[0], at[1], at[2]) - 1;
           }
           const auto& order = wound_order(f);
           for (const auto& corners : kTriangleCorners) {
@@ -54,7 +59,6 @@ SurfaceArrays surface_arrays(std::string_view name, const Box& bounds, double vo
       },
       out.phases);
 
-  const auto& vertices = table.vertices();
   out.vertices = Array<double>({vertices.size(), 3});
   double* v = out.vertices.data();
   for (const auto& at : vertices)

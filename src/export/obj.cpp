@@ -9,7 +9,6 @@
 #include "core/fsio.hpp"
 #include "core/text.hpp"
 #include "export/file_name.hpp"
-#include "export/mesh_buffer.hpp"
 #include "export/surface.hpp"
 #include "sample/phase_hash.hpp"
 #include "sample/voxel.hpp"
@@ -53,22 +52,12 @@ std::string mtl_text(const std::vector<std::string>& phase_names) {
   return s;
 }
 
-inline std::size_t decimal_digits(std::uint32_t v) noexcept {
-  std::size_t n = 1;
-  while (v >= 10) {
-    v /= 10;
-    ++n;
-  }
-  return n;
-}
-
-// OBJ text: "mtllib", the de-duplicated vertices, then one group per phase
-// that owns faces.
-Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::VoxelGrid& grid,
-                const Point& lower, double voxel_size) {
-  const std::vector<double> lines[3] = {grid_lines(grid.nx, lower[0], voxel_size),
-                                        grid_lines(grid.ny, lower[1], voxel_size),
-                                        grid_lines(grid.nz, lower[2], voxel_size)};
+// The OBJ text, streamed: "mtllib", the de-duplicated vertices, then one
+// group per phase that owns faces. Vertices are numbered, and their lines
+// written, in order of first appearance in one walk over the faces; each
+// group then takes one more walk, so no face list is ever held.
+void write_obj(OutputFile& out, std::string_view name, std::string_view mtl_ref,
+               const sample::VoxelGrid& grid, const std::vector<double> (&lines)[3], VertexTable& table) {
   // Names go into the "o" and "usemtl" lines with their line breaks blanked,
   // as in the MTL file; single_line keeps the length.
   const std::string object = single_line(name);
@@ -76,71 +65,61 @@ Buffer obj_text(std::string_view name, std::string_view mtl_ref, const sample::V
   phases.reserve(grid.phase_names.size());
   for (const std::string& phase : grid.phase_names) phases.push_back(single_line(phase));
 
-  VertexTable table(lines, "export_obj");
-  std::vector<std::vector<std::array<std::uint32_t, 4>>> groups(grid.phase_names.size());
+  const AxisText text[3] = {AxisText(lines[0]), AxisText(lines[1]), AxisText(lines[2])};
+  const std::size_t vertex_bytes = 5 + text[0].max_length() + text[1].max_length() + text[2].max_length();
+
+  out.append("mtllib ");
+  out.append(mtl_ref);
+  out.append("\n");
+  std::vector<std::uint64_t> faces_of(grid.phase_names.size(), 0);
   for_each_face(grid, [&](const FaceRef& f) {
-    if (f.phase < 0 || static_cast<std::size_t>(f.phase) >= groups.size())
+    if (f.phase < 0 || static_cast<std::size_t>(f.phase) >= faces_of.size())
       panic("export_obj: phase index outside phase_names");
-    std::uint32_t number[4];
+    ++faces_of[static_cast<std::size_t>(f.phase)];
     for (int c = 0; c < 4; ++c) {
       const auto& off = kCornerOffset[f.axis][c];
-      number[c] = table.intern(f.c[0] + off[0], f.c[1] + off[1], f.c[2] + off[2]);
+      const std::uint64_t at[3] = {f.c[0] + off[0], f.c[1] + off[1], f.c[2] + off[2]};
+      if (!table.intern(at[0], at[1], at[2])) continue;
+      char* p = out.room(vertex_bytes);
+      p = put(p, "v ");
+      p = put(p, text[0].at(at[0]));
+      *p++ = ' ';
+      p = put(p, text[1].at(at[1]));
+      *p++ = ' ';
+      p = put(p, text[2].at(at[2]));
+      *p++ = '\n';
+      out.advance(p);
     }
-    const auto& order = wound_order(f);
-    groups[static_cast<std::size_t>(f.phase)].push_back(
-        {number[order[0]], number[order[1]], number[order[2]], number[order[3]]});
   });
-  const auto& vertex_lines = table.vertices();
 
-  const AxisText text[3] = {AxisText(lines[0]), AxisText(lines[1]), AxisText(lines[2])};
-
-  // Exact output size, so the text is written into one allocation.
-  std::size_t size = 7 + mtl_ref.size() + 1;  // "mtllib " ref "\n"
-  for (const auto& at : vertex_lines)
-    size += 5 + text[0].length(at[0]) + text[1].length(at[1]) + text[2].length(at[2]);
-  for (std::size_t p = 0; p < groups.size(); ++p) {
-    if (groups[p].empty()) continue;
-    const std::size_t pn = phases[p].size();
-    size += 2 + object.size() + 1 + pn + 8 + pn + 1;  // "o {}_{}\nusemtl {}\n"
-    for (const auto& q : groups[p])
-      size += 6 + decimal_digits(q[0]) + decimal_digits(q[1]) + decimal_digits(q[2]) + decimal_digits(q[3]);
-  }
-
-  Buffer out(size);
-  char* p = out.data();
-  p = put(p, "mtllib ");
-  p = put(p, mtl_ref);
-  *p++ = '\n';
-  for (const auto& at : vertex_lines) {
-    p = put(p, "v ");
-    p = put(p, text[0].at(at[0]));
-    *p++ = ' ';
-    p = put(p, text[1].at(at[1]));
-    *p++ = ' ';
-    p = put(p, text[2].at(at[2]));
-    *p++ = '\n';
-  }
-  for (std::size_t g = 0; g < groups.size(); ++g) {
-    if (groups[g].empty()) continue;
+  for (std::size_t g = 0; g < phases.size(); ++g) {
+    if (faces_of[g] == 0) continue;
     const std::string& phase = phases[g];
-    p = put(p, "o ");
-    p = put(p, object);
-    *p++ = '_';
-    p = put(p, phase);
-    p = put(p, "\nusemtl ");
-    p = put(p, phase);
-    *p++ = '\n';
-    for (const auto& q : groups[g]) {
+    out.append("o ");
+    out.append(object);
+    out.append("_");
+    out.append(phase);
+    out.append("\nusemtl ");
+    out.append(phase);
+    out.append("\n");
+    const auto wanted = static_cast<std::int32_t>(g);
+    for_each_face(grid, [&](const FaceRef& f) {
+      if (f.phase != wanted) return;
+      std::uint32_t number[4];
+      for (int c = 0; c < 4; ++c) {
+        const auto& off = kCornerOffset[f.axis][c];
+        number[c] = table.number(f.c[0] + off[0], f.c[1] + off[1], f.c[2] + off[2]);
+      }
+      char* p = out.room(2 + 4 * 11);  // "f", four blanks and numbers, "\n"
       *p++ = 'f';
-      for (std::uint32_t v : q) {
+      for (const std::uint8_t c : wound_order(f)) {
         *p++ = ' ';
-        p = std::to_chars(p, p + 10, v).ptr;
+        p = std::to_chars(p, p + 10, number[c]).ptr;
       }
       *p++ = '\n';
-    }
+      out.advance(p);
+    });
   }
-  if (p != out.data() + out.size()) panic("export_obj: OBJ size mismatch");
-  return out;
 }
 
 }  // namespace
@@ -160,12 +139,21 @@ std::string export_obj(std::string_view name, const std::string& obj_path, const
   const std::string_view mtl_file = std::string_view(mtl_path).substr(mtl_path.rfind('/') + 1);
   const std::string_view mtl_ref = is_valid_utf8(mtl_file) ? mtl_file : std::string_view("material.mtl");
 
-  create_parent_dirs(mtl_path);
-  write_file(mtl_path, mtl_text(grid.phase_names));
+  const std::vector<double> lines[3] = {grid_lines(grid.nx, bounds[0][0], voxel_size),
+                                        grid_lines(grid.ny, bounds[0][1], voxel_size),
+                                        grid_lines(grid.nz, bounds[0][2], voxel_size)};
+  VertexTable table(lines, "export_obj");
 
-  const Buffer obj = obj_text(name, mtl_ref, grid, bounds[0], voxel_size);
-  create_parent_dirs(obj_path);
-  write_file(obj_path, obj.view());
+  // Both files are complete before either replaces its target, the MTL file
+  // first: an OBJ file never names a library older than itself.
+  OutputFile mtl(mtl_path, true);
+  mtl.append(mtl_text(grid.phase_names));
+  mtl.open();
+  OutputFile obj(obj_path, true);
+  write_obj(obj, name, mtl_ref, grid, lines, table);
+  obj.open();
+  mtl.commit();
+  obj.commit();
   return mtl_path;
 }
 

@@ -16,7 +16,8 @@ std::string mtl_path_for(std::string_view obj_path);
 
 // Writes the MTL file and then the OBJ file ("mtllib", the de-duplicated
 // vertices, then one group per phase that owns faces), creating missing
-// parent folders. Returns the MTL path.
+// parent folders; the two replace their targets, in that order, only once
+// both are complete. Returns the MTL path.
 std::string export_obj(std::string_view name, const std::string& obj_path, const Box& bounds,
                        double voxel_size, std::optional<double> scale_m);
 

@@ -9,7 +9,6 @@
 #include "core/error.hpp"
 #include "core/fsio.hpp"
 #include "core/text.hpp"
-#include "export/mesh_buffer.hpp"
 #include "export/surface.hpp"
 #include "sample/voxel.hpp"
 
@@ -28,8 +27,8 @@ inline void face_corners(const FaceRef& f, std::uint64_t (&corners)[4][3]) noexc
     for (int a = 0; a < 3; ++a) corners[c][a] = f.c[a] + kCornerOffset[f.axis][c][a];
 }
 
-// Binary STL image: 80-byte header, triangle count, 50-byte records.
-Buffer stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Point& lower,
+// Binary STL: 80-byte header, triangle count, 50-byte records.
+void write_binary(OutputFile& out, std::string_view name, const sample::VoxelGrid& grid, const Point& lower,
                   double voxel_size) {
   const std::uint64_t triangles = 2 * count_faces(grid);
   if (triangles > std::numeric_limits<std::uint32_t>::max())
@@ -44,15 +43,14 @@ Buffer stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Po
     std::transform(d.begin(), d.end(), lines[a].begin(), [](double v) { return static_cast<float>(v); });
   }
 
-  // Zero-filled: the header padding and every attribute word stay 0.
-  Buffer out(84 + 50 * static_cast<std::size_t>(triangles));
-  char* p = out.data();
+  char* p = out.room(84);
+  std::memset(p, 0, 80);  // the header's padding
   std::string header = "lumivarex ";
   header += name;
   std::memcpy(p, header.data(), std::min<std::size_t>(header.size(), 80));
   const std::uint32_t count = to_le(static_cast<std::uint32_t>(triangles));
   std::memcpy(p + 80, &count, 4);
-  p += 84;
+  out.advance(p + 84);
 
   const float* const L[3] = {lines[0].data(), lines[1].data(), lines[2].data()};
   for_each_face(grid, [&](const FaceRef& f) {
@@ -83,23 +81,25 @@ Buffer stl_binary(std::string_view name, const sample::VoxelGrid& grid, const Po
     float rec[12] = {0.0f, 0.0f, 0.0f};
     rec[f.axis] = f.negative ? -1.0f : 1.0f;
     const auto& order = wound_order(f);
+    char* q = out.room(100);
     for (const auto& tri : kTriangleCorners) {
       for (int v = 0; v < 3; ++v) std::memcpy(rec + 3 + 3 * v, c[order[tri[v]]], 3 * sizeof(float));
       if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(p, rec, 48);
+        std::memcpy(q, rec, 48);
       } else {
         for (int w = 0; w < 12; ++w) {
           const std::uint32_t le = to_le(std::bit_cast<std::uint32_t>(rec[w]));
-          std::memcpy(p + 4 * w, &le, 4);
+          std::memcpy(q + 4 * w, &le, 4);
         }
       }
-      p += 50;  // the attribute word stays 0
+      q[48] = q[49] = 0;  // the attribute word
+      q += 50;
     }
+    out.advance(q);
   });
-  return out;
 }
 
-Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Point& lower,
+void write_ascii(OutputFile& out, std::string_view name, const sample::VoxelGrid& grid, const Point& lower,
                  double voxel_size) {
   const AxisText text[3] = {AxisText(grid_lines(grid.nx, lower[0], voxel_size)),
                             AxisText(grid_lines(grid.ny, lower[1], voxel_size)),
@@ -110,33 +110,24 @@ Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Poi
   static constexpr std::string_view kEnd = "    endloop\n  endfacet\n";
   static constexpr std::string_view kPlus = "1.000000", kMinus = "-1.000000", kZero = "0.000000";
 
-  // Every normal line has two zeros, one unit and two blanks.
-  constexpr std::size_t kFixedPerTriangle =
-      kFacet.size() + 2 * kZero.size() + 2 + kLoop.size() + 3 * (kVertex.size() + 3) + kEnd.size();
+  // The longest a face's two triangles can be: two zeros, a signed unit and
+  // two blanks per normal, the longest coordinates in every vertex line.
+  const std::size_t vertex =
+      kVertex.size() + 3 + text[0].max_length() + text[1].max_length() + text[2].max_length();
+  const std::size_t face_bytes =
+      2 * (kFacet.size() + 2 * kZero.size() + kMinus.size() + 2 + kLoop.size() + 3 * vertex + kEnd.size());
   // Line breaks in the name are blanked here; the binary header keeps its bytes.
   const std::string solid = single_line(name);
-  std::size_t size = 6 + solid.size() + 1 + 9 + solid.size() + 1;  // "solid {}\n", "endsolid {}\n"
-  for_each_face(grid, [&](const FaceRef& f) {
-    std::uint64_t corners[4][3];
-    face_corners(f, corners);
-    std::size_t len[4];
-    for (int c = 0; c < 4; ++c)
-      len[c] = text[0].length(corners[c][0]) + text[1].length(corners[c][1]) + text[2].length(corners[c][2]);
-    size += 2 * (kFixedPerTriangle + (f.negative ? kMinus : kPlus).size());
-    size += 2 * len[0] + len[1] + 2 * len[2] + len[3];  // the diagonal's corners in both triangles
-  });
-
-  Buffer out(size);
-  char* p = out.data();
-  p = put(p, "solid ");
-  p = put(p, solid);
-  p = put(p, "\n");
+  out.append("solid ");
+  out.append(solid);
+  out.append("\n");
   for_each_face(grid, [&](const FaceRef& f) {
     std::uint64_t corners[4][3];
     face_corners(f, corners);
     std::string_view normal[3] = {kZero, kZero, kZero};
     normal[f.axis] = f.negative ? kMinus : kPlus;
     const auto& order = wound_order(f);
+    char* p = out.room(face_bytes);
     for (const auto& tri : kTriangleCorners) {
       p = put(p, kFacet);
       p = put(p, normal[0]);
@@ -157,12 +148,11 @@ Buffer stl_ascii(std::string_view name, const sample::VoxelGrid& grid, const Poi
       }
       p = put(p, kEnd);
     }
+    out.advance(p);
   });
-  p = put(p, "endsolid ");
-  p = put(p, solid);
-  p = put(p, "\n");
-  if (p != out.data() + out.size()) panic("export_stl: STL text size mismatch");
-  return out;
+  out.append("endsolid ");
+  out.append(solid);
+  out.append("\n");
 }
 
 }  // namespace
@@ -173,14 +163,13 @@ void export_stl(std::string_view name, const std::string& out_path, const Box& b
   if (voxel_size <= 0.0) fail("export_stl: voxel_size must be positive");  // NaN goes on to the voxel map
   const sample::VoxelGrid grid = sample::voxel_phase_map(name, bounds, voxel_size, scale_m);
   refuse_nul_path("export_stl", "out_path", out_path);
-  if (binary) {
-    // No folder is created for the binary file: a missing parent is the write's error.
-    write_file(out_path, stl_binary(name, grid, bounds[0], voxel_size).view());
-  } else {
-    const Buffer text = stl_ascii(name, grid, bounds[0], voxel_size);
-    create_parent_dirs(out_path);
-    write_file(out_path, text.view());
-  }
+  // No folder is created for the binary file: a missing parent is the write's error.
+  OutputFile out(out_path, !binary);
+  if (binary)
+    write_binary(out, name, grid, bounds[0], voxel_size);
+  else
+    write_ascii(out, name, grid, bounds[0], voxel_size);
+  out.commit();
 }
 
 }  // namespace lvx::exporter

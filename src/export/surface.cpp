@@ -1,5 +1,6 @@
 #include "export/surface.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <stdexcept>
 #include <unordered_map>
@@ -31,6 +32,7 @@ VertexTable::VertexTable(const std::vector<double> (&lines)[3], std::string_view
   for (const auto& axis : lines)
     if (axis.size() > kMaxLines) too_large("grid");
   std::uint64_t cells = 1;
+  std::size_t distinct[3] = {};
   for (int a = 0; a < 3; ++a) {
     std::unordered_map<std::uint64_t, std::uint32_t> seen;
     seen.reserve(lines[a].size());
@@ -39,12 +41,12 @@ VertexTable::VertexTable(const std::vector<double> (&lines)[3], std::string_view
       auto [it, inserted] = seen.try_emplace(std::bit_cast<std::uint64_t>(lines[a][i]),
                                              static_cast<std::uint32_t>(seen.size()));
       code_[a][i] = it->second;
-      if (inserted) line_of_[a].push_back(static_cast<std::uint32_t>(i));
     }
-    if (__builtin_mul_overflow(cells, line_of_[a].size(), &cells)) too_large("grid");
+    distinct[a] = seen.size();
+    if (__builtin_mul_overflow(cells, distinct[a], &cells)) too_large("grid");
   }
-  stride_y_ = line_of_[2].size();
-  stride_x_ = line_of_[1].size() * stride_y_;
+  stride_y_ = distinct[2];
+  stride_x_ = distinct[1] * stride_y_;
   try {
     number_.assign(static_cast<std::size_t>(cells), 0);
   } catch (const std::length_error&) {
@@ -61,6 +63,7 @@ AxisText::AxisText(const std::vector<double>& lines) {
   offsets_.push_back(0);
   for (double v : lines) {
     append_fixed(text_, v, 6);
+    max_length_ = std::max(max_length_, text_.size() - offsets_.back());
     offsets_.push_back(text_.size());
   }
 }

@@ -6,6 +6,7 @@
 
 #include "core/error.hpp"
 #include "core/fsio.hpp"
+#include "core/interrupt.hpp"
 #include "core/json.hpp"
 #include "core/text.hpp"
 #include "export/file_name.hpp"
@@ -16,27 +17,29 @@ namespace lvx::exporter {
 
 namespace {
 
-// Appends texts[id] for every id in order, into space sized exactly up front.
-void append_by_table(std::string& out, const std::vector<std::int32_t>& ids,
-                     const std::vector<std::string>& texts, const std::vector<std::uint64_t>& counts) {
-  std::size_t extra = 0;
-  for (std::size_t i = 0; i < texts.size(); ++i) extra += counts[i] * texts[i].size();
-  const std::size_t start = out.size();
-  out.resize(start + extra);
-  char* p = out.data() + start;
+// Voxels between two interrupt polls in the loops that only count or convert.
+constexpr std::uint64_t kPollVoxels = std::uint64_t{1} << 20;
+
+// Writes texts[id] for every id in order.
+void write_by_table(OutputFile& out, const std::vector<std::int32_t>& ids,
+                    const std::vector<std::string>& texts) {
+  std::size_t longest = 0;
+  for (const std::string& t : texts) longest = std::max(longest, t.size());
   for (const std::int32_t id : ids) {
     const std::string& t = texts[static_cast<std::size_t>(id)];
+    char* p = out.room(longest);
     std::memcpy(p, t.data(), t.size());
-    p += t.size();
+    out.advance(p + t.size());
   }
 }
 
-// Appends the same line `count` times.
-void append_repeated(std::string& out, std::string_view line, std::size_t count) {
-  const std::size_t start = out.size();
-  out.resize(start + line.size() * count);
-  char* p = out.data() + start;
-  for (std::size_t i = 0; i < count; ++i, p += line.size()) std::memcpy(p, line.data(), line.size());
+// Writes the same line `count` times.
+void write_repeated(OutputFile& out, std::string_view line, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    char* p = out.room(line.size());
+    std::memcpy(p, line.data(), line.size());
+    out.advance(p + line.size());
+  }
 }
 
 std::string value_line(std::optional<double> v) {
@@ -46,23 +49,23 @@ std::string value_line(std::optional<double> v) {
   return s;
 }
 
-// Appends the field of one property. When no voxel's sample succeeds the field
+// Writes the field of one property. When no voxel's sample succeeds the field
 // carries nothing but zeros: that is refused with the failure of voxel
-// (0, 0, 0)'s sample, the only message built.
-void append_property(std::string& out, const sample::XFastestGrid& g, const std::vector<std::int32_t>& ids,
-                     const std::vector<std::uint64_t>& counts, const sample::ResolvedEntry& entry,
-                     const std::string& property, const Box& bounds, double voxel_size,
-                     std::optional<double> scale_m) {
+// (0, 0, 0)'s sample, the only message built (and the file is dropped).
+void write_property(OutputFile& out, const sample::XFastestGrid& g, const std::vector<std::uint64_t>& counts,
+                    const sample::ResolvedEntry& entry, const std::string& property, const Box& bounds,
+                    double voxel_size, std::optional<double> scale_m) {
+  const std::vector<std::int32_t>& ids = g.phase_ids;
   const double scale = scale_m.value_or(voxel_size);
   const sample::PropertySampler field(entry, property, scale);
   const auto refuse = [&] { field.raise_at(sample::voxel_centre(bounds, voxel_size, 0, 0, 0)); };
-  out += "SCALARS ";
-  out += single_line(property);
-  out += " float 1\nLOOKUP_TABLE default\n";
+  out.append("SCALARS ");
+  out.append(single_line(property));
+  out.append(" float 1\nLOOKUP_TABLE default\n");
 
   if (field.is_constant()) {
     if (!field.constant()) refuse();
-    append_repeated(out, value_line(field.constant()), ids.size());
+    write_repeated(out, value_line(field.constant()), ids.size());
     return;
   }
   if (field.is_per_phase()) {
@@ -86,10 +89,12 @@ void append_property(std::string& out, const sample::XFastestGrid& g, const std:
         }
       }
       if (!any) refuse();
-      append_by_table(out, ids, by_id, counts);
+      write_by_table(out, ids, by_id);
       return;
     }
     const double cell = field.cell_size();
+    std::size_t longest = 0;
+    for (const std::string& t : by_phase) longest = std::max(longest, t.size());
     bool any = false;
     for (std::uint64_t z = 0; z < g.nz; ++z)
       for (std::uint64_t y = 0; y < g.ny; ++y)
@@ -97,79 +102,78 @@ void append_property(std::string& out, const sample::XFastestGrid& g, const std:
           const std::size_t phase =
               field.fractions().pick(sample::voxel_centre(bounds, voxel_size, x, y, z), cell);
           any = any || field.phase_value(phase);
-          out += by_phase[phase];
+          const std::string& t = by_phase[phase];
+          char* p = out.room(longest);
+          std::memcpy(p, t.data(), t.size());
+          out.advance(p + t.size());
         }
     if (!any) refuse();
     return;
   }
   bool any = false;
+  std::string line;
   for (std::uint64_t z = 0; z < g.nz; ++z)
     for (std::uint64_t y = 0; y < g.ny; ++y)
       for (std::uint64_t x = 0; x < g.nx; ++x) {
         const std::optional<double> v = field.at(sample::voxel_centre(bounds, voxel_size, x, y, z));
         any = any || v;
-        append_fixed(out, v.value_or(0.0), 6);
-        out += '\n';
+        line.clear();
+        append_fixed(line, v.value_or(0.0), 6);
+        line += '\n';
+        out.append(line);
       }
   if (!any) refuse();
 }
 
 // ---------------------------------------------------------------- VTK
 
-// The whole text of the VTK file. Throws OpError / Panic like
-// export_vtk_legacy, writes nothing.
-std::string vtk_legacy_text(std::string_view name, const Box& bounds, double voxel_size,
-                            const std::vector<std::string>& properties, std::optional<double> scale_m) {
-  if (name.empty()) fail("export_vtk_legacy: name required");
-  if (voxel_size <= 0.0) fail("export_vtk_legacy: voxel_size must be positive");
-  const sample::XFastestGrid g = sample::voxel_phase_map_x_fastest(name, bounds, voxel_size, scale_m);
+// Streams the VTK file into `out`. Throws OpError / Panic like
+// export_vtk_legacy.
+void write_vtk_legacy(OutputFile& out, std::string_view name, const sample::XFastestGrid& g,
+                      const Box& bounds, double voxel_size, const std::vector<std::string>& properties,
+                      std::optional<double> scale_m) {
   const std::vector<std::int32_t>& ids = g.phase_ids;
   std::vector<std::uint64_t> counts(g.phase_names.size());
-  for (const std::int32_t id : ids) ++counts[static_cast<std::size_t>(id)];
+  polled_for(ids.size(), kPollVoxels, [&](std::size_t i) { ++counts[static_cast<std::size_t>(ids[i])]; });
 
   std::vector<std::string> id_lines(g.phase_names.size());
-  std::size_t id_bytes = 0;
   for (std::size_t i = 0; i < id_lines.size(); ++i) {
     append_uint(id_lines[i], i);
     id_lines[i] += '\n';
-    id_bytes += counts[i] * id_lines[i].size();
   }
 
-  std::string out;
-  // The phase block exactly, and a typical twelve-byte line per property value.
-  out.reserve(512 + name.size() + id_bytes + properties.size() * (64 + ids.size() * 12));
-  out += "# vtk DataFile Version 3.0\nlumivarex ";
-  out += single_line(name);
-  out += "\nASCII\nDATASET STRUCTURED_POINTS\nDIMENSIONS ";
-  append_uint(out, g.nx);
-  out += ' ';
-  append_uint(out, g.ny);
-  out += ' ';
-  append_uint(out, g.nz);
+  std::string head = "# vtk DataFile Version 3.0\nlumivarex ";
+  head += single_line(name);
+  head += "\nASCII\nDATASET STRUCTURED_POINTS\nDIMENSIONS ";
+  append_uint(head, g.nx);
+  head += ' ';
+  append_uint(head, g.ny);
+  head += ' ';
+  append_uint(head, g.nz);
   // The points of structured points are the voxel centres.
-  out += "\nORIGIN ";
+  head += "\nORIGIN ";
   for (int a = 0; a < 3; ++a) {
-    if (a) out += ' ';
-    append_shortest_plain(out, sample::voxel_centre_1d(0, bounds[0][a], voxel_size));
+    if (a) head += ' ';
+    append_shortest_plain(head, sample::voxel_centre_1d(0, bounds[0][a], voxel_size));
   }
-  out += "\nSPACING ";
+  head += "\nSPACING ";
   for (int a = 0; a < 3; ++a) {
-    if (a) out += ' ';
-    append_shortest_plain(out, voxel_size);
+    if (a) head += ' ';
+    append_shortest_plain(head, voxel_size);
   }
-  out += "\nPOINT_DATA ";
-  append_uint(out, ids.size());
-  out += "\nSCALARS phase_id int 1\nLOOKUP_TABLE default\n";
-  append_by_table(out, ids, id_lines, counts);
+  head += "\nPOINT_DATA ";
+  append_uint(head, ids.size());
+  head += "\nSCALARS phase_id int 1\nLOOKUP_TABLE default\n";
+  out.append(head);
+  write_by_table(out, ids, id_lines);
 
   if (!properties.empty()) {
-    const sample::ResolvedEntry entry = sample::ResolvedEntry::resolve(name);
+    const sample::ResolvedEntry entry = sample::ResolvedEntry::of(g.entry);
     for (const std::string& property : properties) {
       if (property.empty()) panic("voxel_sample: property must be non-empty");
-      append_property(out, g, ids, counts, entry, property, bounds, voxel_size, scale_m);
+      write_property(out, g, counts, entry, property, bounds, voxel_size, scale_m);
     }
   }
-  return out;
 }
 
 }  // namespace
@@ -177,10 +181,13 @@ std::string vtk_legacy_text(std::string_view name, const Box& bounds, double vox
 void export_vtk_legacy(std::string_view name, const std::string& out_path, const Box& bounds,
                        double voxel_size, const std::vector<std::string>& properties,
                        std::optional<double> scale_m) {
-  const std::string text = vtk_legacy_text(name, bounds, voxel_size, properties, scale_m);
+  if (name.empty()) fail("export_vtk_legacy: name required");
+  if (voxel_size <= 0.0) fail("export_vtk_legacy: voxel_size must be positive");
+  const sample::XFastestGrid g = sample::voxel_phase_map_x_fastest(name, bounds, voxel_size, scale_m);
   refuse_nul_path("export_vtk_legacy", "out_path", out_path);
-  create_parent_dirs(out_path);
-  write_file(out_path, text);
+  OutputFile out(out_path, true);
+  write_vtk_legacy(out, name, g, bounds, voxel_size, properties, scale_m);
+  out.commit();
 }
 
 // ---------------------------------------------------------------- raw SDF
@@ -204,7 +211,8 @@ std::string_view sdf_raw_bytes(std::vector<std::int32_t>& ids, std::size_t phase
     word[i] = std::bit_cast<std::int32_t>(u);
   }
   // Each 4-byte phase index becomes the 4 bytes of its value, in place.
-  for (std::int32_t& id : ids) id = word[static_cast<std::size_t>(id)];
+  polled_for(ids.size(), kPollVoxels,
+             [&](std::size_t i) { ids[i] = word[static_cast<std::size_t>(ids[i])]; });
   return {reinterpret_cast<const char*>(ids.data()), ids.size() * sizeof(std::int32_t)};
 }
 
@@ -236,9 +244,15 @@ void export_sdf_raw(std::string_view name, const std::string& out_path, const Bo
     fail("export_sdf_raw: out_path '" + out_path + "' would be overwritten by its JSON sidecar");
   sample::XFastestGrid g = sample::voxel_phase_map_x_fastest(name, bounds, voxel_size, scale_m);
   const std::string text = sdf_sidecar_text(name, bounds, voxel_size, mode, g);
-  write_file(out_path, sdf_raw_bytes(g.phase_ids, g.phase_names.size(), mode));
+  // Both files are complete before either replaces its target, the volume
+  // first, as they were always written. The volume's folder must exist.
+  AtomicFile raw(out_path);
+  raw.write(sdf_raw_bytes(g.phase_ids, g.phase_names.size(), mode));
   create_parent_dirs(sidecar);
-  write_file(sidecar, text);
+  AtomicFile side(sidecar);
+  side.write(text);
+  raw.commit();
+  side.commit();
 }
 
 }  // namespace lvx::exporter

@@ -25,7 +25,8 @@ std::string sdf_sidecar_path(std::string_view out_path);
 
 // Writes the raw volume (one little-endian float32 per voxel, x-fastest: the
 // phase index, or 1.0 everywhere when mode is exactly "occupancy"; its folder
-// must exist) and then the sidecar's pretty JSON (its folder is created).
+// must exist) and then the sidecar's pretty JSON (its folder is created);
+// the two replace their targets, in that order, only once both are complete.
 // Refuses an out_path that is its own sidecar path before writing anything.
 void export_sdf_raw(std::string_view name, const std::string& out_path, const Box& bounds, double voxel_size,
                     std::optional<double> scale_m, std::string_view mode);

@@ -11,6 +11,7 @@
 #include <span>
 
 #include "core/error.hpp"
+#include "core/interrupt.hpp"
 #include "core/memory.hpp"
 #include "core/parallel.hpp"
 #include "sample/sample.hpp"
@@ -152,6 +153,8 @@ class Transform {
         tz_(size[2]),
         cache_(size[0] * size[1] * size[2]) {}
 
+  // Polls for an interrupt within a coefficient too: on a large grid one
+  // takes long.
   void coefficient(std::uint64_t c, FourierCoefficient& out) {
     std::int64_t n, m, l;
     freq_.at(c, n, m, l);
@@ -163,6 +166,7 @@ class Transform {
     double re = 0.0, im = 0.0;
     double cs, sn;
     for (std::size_t i = 0; i < nx; ++i) {
+      meter_.add(ny * nz);
       for (std::size_t j = 0; j < ny; ++j) {
         const double ij = ty_[j] + tx_[i];
         const double* row = g + (i * ny + j) * nz;
@@ -215,10 +219,11 @@ class Transform {
   // No frequency is this small: the tables start empty.
   std::int64_t last_n_ = kNoFreq, last_m_ = kNoFreq, last_l_ = kNoFreq;
   SinCosCache cache_;
+  PollMeter meter_{std::uint64_t{1} << 18};
 };
 
-// Fills out[c] for every coefficient, spread over one worker per processor
-// while the calling thread waits.
+// Fills out[c] for every coefficient, spread over worker_count() threads,
+// the calling thread being one of them.
 void transform_all(const std::vector<double>& grid, const GridSize& size, const Frequencies& freq,
                    std::vector<FourierCoefficient>& out) {
   const std::uint64_t count = out.size();
@@ -234,10 +239,9 @@ void transform_all(const std::vector<double>& grid, const GridSize& size, const 
   std::vector<Transform> state;
   state.reserve(workers);
   for (unsigned w = 0; w < workers; ++w) state.emplace_back(grid, size, freq);
-  parallel_chunks_indexed(workers, count, chunk,
-                          [&](unsigned w, std::uint64_t begin, std::uint64_t end) noexcept {
-                            for (std::uint64_t c = begin; c < end; ++c) state[w].coefficient(c, out[c]);
-                          });
+  parallel_chunks_indexed(workers, count, chunk, [&](unsigned w, std::uint64_t begin, std::uint64_t end) {
+    for (std::uint64_t c = begin; c < end; ++c) state[w].coefficient(c, out[c]);
+  });
 }
 
 // Samples the property at the cell centres of the bake grid into `grid`

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/error.hpp"
+#include "core/interrupt.hpp"
 #include "protein/protein.hpp"
 
 namespace lvx::protein {
@@ -14,6 +15,9 @@ namespace {
 std::string shape_text(std::span<const Point> m) {
   return "[" + std::to_string(m.size()) + ", 3]";
 }
+
+// Rows between two interrupt polls.
+constexpr std::uint64_t kPollRows = std::uint64_t{1} << 16;
 
 // The weights of a fit: weights[i], or none at all. A weight of 1 would
 // multiply exactly, so the unweighted fit is the weighted one with all 1, but
@@ -34,11 +38,11 @@ struct Weights {
 template <bool Weighted>
 Eigen::Vector3d centroid(std::span<const Point> m, const Weights<Weighted>& weigh, double total) {
   Eigen::Vector3d sum(0.0, 0.0, 0.0);
-  for (std::size_t i = 0; i < m.size(); ++i) {
+  polled_for(m.size(), kPollRows, [&](std::size_t i) {
     sum[0] += weigh(i, m[i][0]);
     sum[1] += weigh(i, m[i][1]);
     sum[2] += weigh(i, m[i][2]);
-  }
+  });
   return sum / total;
 }
 
@@ -70,7 +74,7 @@ Fit fit(std::span<const Point> a, std::span<const Point> b, const Weights<Weight
   };
 
   Eigen::Matrix3d h = Eigen::Matrix3d::Zero();
-  for (std::size_t i = 0; i < n; ++i) h.noalias() += weigh(i, q_row(i)) * p_row(i).transpose();
+  polled_for(n, kPollRows, [&](std::size_t i) { h.noalias() += weigh(i, q_row(i)) * p_row(i).transpose(); });
 
   // Non-finite coordinates carry into H; there is no meaningful rotation to
   // find, so answer NaN rather than hand such a matrix to the decomposition.
@@ -89,12 +93,12 @@ Fit fit(std::span<const Point> a, std::span<const Point> b, const Weights<Weight
   f.r = v * Eigen::Vector3d(1.0, 1.0, d).asDiagonal() * u.transpose();
 
   double sum = 0.0;
-  for (std::size_t i = 0; i < n; ++i) {
+  polled_for(n, kPollRows, [&](std::size_t i) {
     const Eigen::Vector3d diff = p_row(i) - f.r * q_row(i);
     sum += weigh(i, diff[0] * diff[0]);
     sum += weigh(i, diff[1] * diff[1]);
     sum += weigh(i, diff[2] * diff[2]);
-  }
+  });
   f.rmsd = std::sqrt(sum / total);
   return f;
 }
@@ -150,10 +154,10 @@ Superposition superpose(std::span<const Point> a, std::span<const Point> b,
     for (int j = 0; j < 3; ++j) s.rotation[static_cast<std::size_t>(3 * i + j)] = rot(i, j);
   }
   double* out = s.fitted.data();
-  for (const Point& p : a) {
-    const Eigen::Vector3d moved = rot * Eigen::Vector3d(p[0], p[1], p[2]) + t;
+  polled_for(n, kPollRows, [&](std::size_t i) {
+    const Eigen::Vector3d moved = rot * Eigen::Vector3d(a[i][0], a[i][1], a[i][2]) + t;
     for (int k = 0; k < 3; ++k) *out++ = moved[k];
-  }
+  });
   return s;
 }
 

@@ -96,6 +96,10 @@ void trace_backbone(std::span<const AnglePair> phi_psi, std::size_t residues, Em
   }
 }
 
+// Chains from this long run ahead; for shorter ones a thread start is not
+// worth it.
+inline constexpr std::size_t kRunAheadResidues = 2048;
+
 // The same walk and calls for a caller whose own work per residue (building
 // output objects, say) outweighs the placement: on long chains the walk runs
 // ahead on a helper thread (see run_ahead), so the placement's long chain of
@@ -103,9 +107,8 @@ void trace_backbone(std::span<const AnglePair> phi_psi, std::size_t residues, Em
 // runs on the calling thread and may throw. Short chains take the plain walk.
 template <class Consume>
 void trace_backbone_ahead(std::span<const AnglePair> phi_psi, std::size_t residues, Consume&& consume) {
-  constexpr std::size_t kMinResidues = 2048;  // below this a thread start is not worth it
-  constexpr std::size_t kBatch = 64;          // residues published to the caller at a time
-  if (residues < kMinResidues) {
+  constexpr std::size_t kBatch = 64;  // residues published to the caller at a time
+  if (residues < kRunAheadResidues) {
     trace_backbone(phi_psi, residues, consume);
     return;
   }

@@ -76,7 +76,9 @@ const Binding py_optimize_alloy{
       const std::vector<std::string> pool = a.opt(2, to_str_list).value_or(std::vector<std::string>{});
       const std::uint64_t n_candidates = a.u64(3), top_k = a.u64(4);
       const std::optional<std::uint64_t> seed = a.opt(5, to_u64);
-      return candidates_to_py(alloy::optimize_alloy(targets, base, pool, n_candidates, top_k, seed));
+      return candidates_to_py(released(n_candidates >= 16384, [&] {
+        return alloy::optimize_alloy(targets, base, pool, n_candidates, top_k, seed);
+      }));
     }};
 
 }  // namespace lvx::py

@@ -30,6 +30,14 @@ BakeArgs to_bake_args(const Args& a) {
   return b;
 }
 
+// From some 500 points the transform takes milliseconds (its work grows with
+// their square) and starts workers: worth releasing the interpreter for.
+bool long_bake(const fourier_bake::GridSize& grid) {
+  std::uint64_t points = 0;
+  return __builtin_mul_overflow(grid[0], grid[1], &points) || __builtin_mul_overflow(points, grid[2], &points) ||
+         points >= 512;
+}
+
 RecordKeys kCoefficientKeys{"n", "m", "l", "amplitude", "phase"};
 RecordKeys kBakeKeys{"property_name", "base_value", "domain_size_m", "coefficients", "boundary_condition"};
 
@@ -54,7 +62,10 @@ const Binding py_bake_fourier{
     .errors = &PyExc_ValueError,
     .body = [](const Args& a) {
       const BakeArgs b = to_bake_args(a);
-      return bake_to_py(fourier_bake::bake_fourier(b.entry_name, b.property, b.bounds, b.grid, a.f64(4)));
+      const double threshold = a.f64(4);
+      return bake_to_py(released(long_bake(b.grid), [&] {
+        return fourier_bake::bake_fourier(b.entry_name, b.property, b.bounds, b.grid, threshold);
+      }));
     }};
 
 const Binding py_bake_samples{
@@ -69,7 +80,8 @@ const Binding py_bake_samples{
     .errors = &PyExc_ValueError,
     .body = [](const Args& a) {
       const BakeArgs b = to_bake_args(a);
-      fourier_bake::BakeSamples s = fourier_bake::bake_samples(b.entry_name, b.property, b.bounds, b.grid);
+      fourier_bake::BakeSamples s = released(
+          long_bake(b.grid), [&] { return fourier_bake::bake_samples(b.entry_name, b.property, b.bounds, b.grid); });
       return tuple_of(array_to_py(std::move(s.samples)), s.base_value, list_of(s.domain_size_m));
     }};
 

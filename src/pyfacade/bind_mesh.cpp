@@ -26,6 +26,7 @@ const Binding py_export_glsl{
       // A braced list converts left to right, in the order of the arguments.
       const exporter::GlslOptions opts{a.boolean(1), a.boolean(2), a.boolean(3)};
       (void)a.boolean(4);  // accepted; the text has no caustic term
+      // One entry's constants: too short to be worth releasing the lock.
       return new_str(exporter::glsl_source(name, opts));
     }};
 
@@ -37,7 +38,8 @@ const Binding py_export_hlsl{
     .body = [](const Args& a) {
       const std::string_view name = a.str(0);
       const std::string out_path(a.str(1));
-      exporter::export_hlsl(name, out_path, a.opt(2, to_str_list));
+      const std::optional<std::vector<std::string>> properties = a.opt(2, to_str_list);
+      released([&] { exporter::export_hlsl(name, out_path, properties); });
       return new_str(out_path);
     }};
 
@@ -50,7 +52,8 @@ const Binding py_export_stl{
       const BoxArgs box = to_box_args(a);
       const std::optional<double> scale_m = a.opt(4, to_f64);
       const bool binary = a.boolean(5);
-      exporter::export_stl(box.name, box.path, box.bounds, box.voxel_size, scale_m, binary);
+      released(
+          [&] { exporter::export_stl(box.name, box.path, box.bounds, box.voxel_size, scale_m, binary); });
       return new_str(box.path);
     }};
 
@@ -62,8 +65,8 @@ const Binding py_export_obj{
     .body = [](const Args& a) {
       const BoxArgs box = to_box_args(a);
       const std::optional<double> scale_m = a.opt(4, to_f64);
-      const std::string mtl_path =
-          exporter::export_obj(box.name, box.path, box.bounds, box.voxel_size, scale_m);
+      const std::string mtl_path = released(
+          [&] { return exporter::export_obj(box.name, box.path, box.bounds, box.voxel_size, scale_m); });
       return tuple_of(box.path, mtl_path);
     }};
 
@@ -88,7 +91,8 @@ const Binding py_surface_arrays{
     .body = [](const Args& a) {
       const std::string_view name = a.str(0);
       const GridArgs grid = to_grid_args(a, 1);
-      exporter::SurfaceArrays s = exporter::surface_arrays(name, grid.bounds, grid.voxel_size, grid.scale_m);
+      exporter::SurfaceArrays s =
+          released([&] { return exporter::surface_arrays(name, grid.bounds, grid.voxel_size, grid.scale_m); });
       return tuple_of(array_to_py(std::move(s.vertices)), array_to_py(std::move(s.triangles)),
                       array_to_py(std::move(s.phases)), array_to_py(std::move(s.normals)),
                       list_of(s.phase_names));

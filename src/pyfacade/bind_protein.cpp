@@ -14,6 +14,9 @@
 namespace lvx::py {
 namespace {
 
+// Items of a long argument converted between two interrupt polls.
+constexpr std::uint64_t kPollItems = 4096;
+
 // ------------------------------------------------------------ point sets
 
 // A converted point set: the first three numbers of every row (missing ones
@@ -86,9 +89,11 @@ PointRows to_point_rows(PyObject* o, const char* arg) {
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
   out.resize(static_cast<std::size_t>(n));
   Py_ssize_t i = 0;
-  // The size is re-read on every row: a float conversion may run code that
-  // changes the list under us.
+  PollMeter meter(kPollItems);
+  // The size is re-read on every row: a float conversion (or another thread,
+  // while a poll lets it run) may change the list under us.
   for (; i < n && i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+    meter.add(1);
     Ref row = Ref::borrowed(PySequence_Fast_GET_ITEM(seq.get(), i));
     if (PyUnicode_Check(row.get()) || !PySequence_Check(row.get()))
       argument_error(arg, "row " + std::to_string(i) + " is " + type_name(row.get()) +
@@ -118,7 +123,9 @@ std::vector<protein::AnglePair> to_angle_pairs(PyObject* o, const char* arg) {
   if (!seq) argument_error(arg);
   std::vector<protein::AnglePair> out;
   out.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq.get())));
+  PollMeter meter(kPollItems);
   for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+    meter.add(1);
     Ref item = Ref::borrowed(PySequence_Fast_GET_ITEM(seq.get(), i));
     if (!PyTuple_Check(item.get()))
       argument_error(arg, "item " + std::to_string(i) + " is " + type_name(item.get()) +
@@ -137,6 +144,9 @@ RecordKeys kAtomKeys{"name", "res_idx", "x", "y", "z"};
 // Builds [{name, res_idx, x, y, z}, ...] in atom order while the chain is
 // walked, so no copy of the chain is stored in between.
 Ref backbone_to_py(std::span<const protein::AnglePair> phi_psi, std::size_t residues) {
+  // A long walk runs ahead on a helper thread: one of the call's workers.
+  std::optional<CoreThreads> threads;
+  if (residues >= protein::kRunAheadResidues) threads.emplace();
   RecordList atoms(kAtomKeys, 3 * residues);
   const Ref n = record(kAtomKeys, "N"), ca = record(kAtomKeys, "CA"), c = record(kAtomKeys, "C");
   protein::trace_backbone_ahead(phi_psi, residues,
@@ -164,7 +174,9 @@ const Binding py_kabsch_rmsd{.name = "py_kabsch_rmsd",
                                if (a.rows() != b.rows()) fail("a and b must have same length");
                                if (a.rows() == 0) return new_float(0.0);
                                if (a.short_row || b.short_row) fail("each row must have 3 elements");
-                               return new_float(protein::kabsch_rmsd(a.points(), b.points()));
+                               return new_float(released(a.rows() >= 16384, [&] {
+                                 return protein::kabsch_rmsd(a.points(), b.points());
+                               }));
                              }};
 
 const Binding py_build_backbone{
@@ -214,7 +226,8 @@ const Binding py_backbone_array{
     .body = [](const Args& a) {
       const std::string_view sequence = a.str(0);
       const Array<protein::AnglePair> pairs = a.get(1, to_rows<2>);
-      Array<double> atoms = protein::backbone_array(sequence, pairs.elements());
+      Array<double> atoms =
+          released(pairs.size() >= 16384, [&] { return protein::backbone_array(sequence, pairs.elements()); });
       return array_to_py(std::move(atoms));
     }};
 
@@ -232,8 +245,10 @@ const Binding py_superpose{
     .body = [](const Args& args) {
       const Array<Point> a = args.get(0, to_rows<3>), b = args.get(1, to_rows<3>);
       const std::optional<Array<double>> weights = args.opt(2, to_numbers);
-      protein::Superposition s = protein::superpose(
-          a.elements(), b.elements(), weights ? std::optional(weights->elements()) : std::nullopt);
+      protein::Superposition s = released(a.size() >= 16384, [&] {
+        return protein::superpose(a.elements(), b.elements(),
+                                  weights ? std::optional(weights->elements()) : std::nullopt);
+      });
       Array<double> rotation({3, 3}), translation({3});
       std::copy(s.rotation.begin(), s.rotation.end(), rotation.data());
       std::copy(s.translation.begin(), s.translation.end(), translation.data());

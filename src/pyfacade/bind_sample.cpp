@@ -49,7 +49,9 @@ const Binding py_sample_points{
       const std::string_view name = a.str(0), property = a.str(1);
       const Array<Point> points = a.get(2, to_rows<3>);
       const std::optional<double> scale_m = a.opt(3, to_f64);
-      Array<double> values = sample::sample_points(name, property, points.elements(), scale_m);
+      Array<double> values = released(points.size() >= 16384, [&] {
+        return sample::sample_points(name, property, points.elements(), scale_m);
+      });
       return array_to_py(std::move(values));
     }};
 
@@ -69,8 +71,8 @@ const Binding py_phase_map{
       const std::string_view name = a.str(0);
       const GridArgs grid = to_grid_args(a, 1);
       const std::optional<sample::ZYX> start = a.opt(4, to_zyx), shape = a.opt(5, to_zyx);
-      sample::PhaseBlock map =
-          sample::phase_map(name, grid.bounds, grid.voxel_size, grid.scale_m, start, shape);
+      sample::PhaseBlock map = released(
+          [&] { return sample::phase_map(name, grid.bounds, grid.voxel_size, grid.scale_m, start, shape); });
       return tuple_of(array_to_py(std::move(map.ids)), list_of(map.phase_names));
     }};
 
@@ -94,8 +96,9 @@ const Binding py_property_field{
       const std::string_view name = a.str(0), property = a.str(1);
       const GridArgs grid = to_grid_args(a, 2);
       const std::optional<sample::ZYX> start = a.opt(5, to_zyx), shape = a.opt(6, to_zyx);
-      Array<double> field =
-          sample::property_field(name, property, grid.bounds, grid.voxel_size, grid.scale_m, start, shape);
+      Array<double> field = released([&] {
+        return sample::property_field(name, property, grid.bounds, grid.voxel_size, grid.scale_m, start, shape);
+      });
       return array_to_py(std::move(field));
     }};
 

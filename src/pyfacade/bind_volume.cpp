@@ -15,7 +15,8 @@ const Binding py_export_sdf_raw{
       const BoxArgs box = to_box_args(a);
       const std::optional<double> scale_m = a.opt(4, to_f64);
       const std::string_view mode = a.str(5);
-      exporter::export_sdf_raw(box.name, box.path, box.bounds, box.voxel_size, scale_m, mode);
+      released(
+          [&] { exporter::export_sdf_raw(box.name, box.path, box.bounds, box.voxel_size, scale_m, mode); });
       return new_str(box.path);
     }};
 
@@ -29,7 +30,9 @@ const Binding py_export_vtk_legacy{
       const BoxArgs box = to_box_args(a);
       const std::vector<std::string> properties = a.opt(4, to_str_list).value_or(std::vector<std::string>{});
       const std::optional<double> scale_m = a.opt(5, to_f64);
-      exporter::export_vtk_legacy(box.name, box.path, box.bounds, box.voxel_size, properties, scale_m);
+      released([&] {
+        exporter::export_vtk_legacy(box.name, box.path, box.bounds, box.voxel_size, properties, scale_m);
+      });
       return new_str(box.path);
     }};
 

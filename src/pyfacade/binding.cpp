@@ -185,6 +185,7 @@ GridArgs to_grid_args(const Args& a, std::size_t first) {
 // ------------------------------------------------------------ entry points
 
 PyObject* run(const Binding& binding, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  const InterruptScope interrupts(check_interrupt, nullptr);
   return call(*binding.errors, [&] { return binding.body(Args(binding, args, nargs, kwnames)).release(); });
 }
 

@@ -1,7 +1,13 @@
 #include "pyfacade/boundary.hpp"
 
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 namespace lvx::py {
 
@@ -130,6 +136,105 @@ Ref value_to_py(const Json& v) {
   }
   PyErr_SetString(PyExc_ValueError, "json serialise: binary values cannot be written as JSON");
   throw PyErrorSet{};
+}
+
+// ------------------------------------------------------------ long work
+
+namespace {
+
+// The thread state of a call of this thread that released the interpreter
+// lock (GilRelease), null while the thread holds it.
+thread_local PyThreadState* t_released = nullptr;
+
+// Once the interpreter shuts down, a thread other than the one shutting it
+// down that takes the lock back is ended by the interpreter (pthread_exit)
+// right there, unwinding through our frames: objects being built would be
+// released without the lock, and a noexcept frame would abort the process.
+// So from the moment the interpreter calls its exit functions (on_exit below,
+// before it starts to end threads) a call's thread does not take the lock
+// back: it waits there for the process to end, as the interpreter's own
+// threads are made to. The thread that shuts the interpreter down (which may
+// still call us from a later exit function) goes on as ever.
+std::atomic<PyThreadState*> g_exiting{nullptr};  // the shutting-down thread
+std::atomic<int> g_reacquiring{0};               // threads between the check and the lock
+
+void reacquire(PyThreadState* state) {
+  g_reacquiring.fetch_add(1);
+  if (PyThreadState* exiting = g_exiting.load(); exiting != nullptr && exiting != state) {
+    g_reacquiring.fetch_sub(1);
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  }
+  PyEval_RestoreThread(state);
+  g_reacquiring.fetch_sub(1);
+}
+
+// An atexit function: the interpreter calls it with the lock held, before it
+// ends any thread. Threads on their way to the lock get it before we return.
+PyObject* on_exit(PyObject*, PyObject*) noexcept {
+  g_exiting.store(PyThreadState_Get());
+  Py_BEGIN_ALLOW_THREADS;
+  while (g_reacquiring.load() > 0) std::this_thread::yield();
+  Py_END_ALLOW_THREADS;
+  Py_RETURN_NONE;
+}
+PyMethodDef kOnExit = {"_lumivarex_core_exit", on_exit, METH_NOARGS, nullptr};
+
+// Signal handlers run on the main thread only: elsewhere there is nothing
+// to ask the interpreter while the lock is released. (The interpreter's main
+// thread is the process's, unless it was embedded from another one; there
+// Ctrl-C waits for the end of the call, as it always did.)
+bool on_main_thread() noexcept {
+  static thread_local const bool main = ::gettid() == ::getpid();
+  return main;
+}
+
+}  // namespace
+
+bool register_exit_hook() {
+  Ref hook(PyCFunction_New(&kOnExit, nullptr));
+  Ref atexit(hook ? PyImport_ImportModule("atexit") : nullptr);
+  Ref done(atexit ? PyObject_CallMethod(atexit.get(), "register", "O", hook.get()) : nullptr);
+  return bool(done);
+}
+
+bool check_interrupt(void*) noexcept {
+  if (PyThreadState* state = t_released) {
+    if (!on_main_thread()) return false;
+    reacquire(state);
+    const bool stop = PyErr_CheckSignals() != 0;
+    PyEval_SaveThread();
+    return stop;
+  }
+  if (PyErr_CheckSignals() != 0) return true;
+  reacquire(PyEval_SaveThread());  // a thread that waits for the lock takes it here
+  return false;
+}
+
+CoreThreads::CoreThreads()
+    : limit_([] {
+        const char* value = std::getenv(kThreadsVariable);
+        const WorkerSetting setting = worker_setting(value);
+        static bool warned = false;  // guarded by the interpreter lock
+        if (setting.invalid && !warned) {
+          warned = true;
+          Ref text(PyUnicode_DecodeFSDefault(value));
+          if (!text || PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                                        "%s=%R is not a positive integer and is ignored: the native "
+                                        "core uses every processor",
+                                        kThreadsVariable, text.get()) < 0)
+            throw PyErrorSet{};
+        }
+        return setting.workers;
+      }()) {}
+
+GilRelease::GilRelease() noexcept : outer_(t_released) {
+  state_ = PyEval_SaveThread();
+  t_released = state_;
+}
+
+GilRelease::~GilRelease() {
+  t_released = outer_;
+  reacquire(state_);
 }
 
 // ------------------------------------------------------------ errors

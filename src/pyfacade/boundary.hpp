@@ -1,7 +1,18 @@
 // The interpreter boundary shared by every Python-facing function: owned
-// references, argument conversion, the making of results and error mapping.
-// The record of each function and the binding of its arguments are in
-// binding.hpp.
+// references, argument conversion, the making of results, error mapping and
+// the release of the interpreter lock around long core work. The record of
+// each function and the binding of its arguments are in binding.hpp.
+//
+// Locks. A call runs with the interpreter lock while it converts its
+// arguments and builds its result; work that grows with its input runs in
+// released() without it. The lock order is: the interpreter lock, then the
+// registry's lock (then the tier maps' locks, see data_loader.hpp); never the
+// reverse. The registry's locks are taken only inside core operations, which
+// never wait for the interpreter lock while they hold one: Python objects are
+// made from an entry after its lookup has returned (the entry stays alive
+// through its shared pointer, and is never changed in place, so a concurrent
+// py_save cannot tear it), and no loop polls for an interrupt (whose checker
+// takes the interpreter lock) under a registry lock.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -20,7 +31,9 @@
 
 #include "core/error.hpp"
 #include "core/geometry.hpp"
+#include "core/interrupt.hpp"
 #include "core/json.hpp"
+#include "core/parallel.hpp"
 
 namespace lvx::py {
 
@@ -230,13 +243,17 @@ Ref record(RecordKeys<N>& keys, V&&... values) {
 // copy of a template record that already holds every key in order (and the
 // values the records made from it share), which is much cheaper than
 // inserting the keys one by one; the copy then only has its own values
-// replaced.
+// replaced. A long list polls for an interrupt as it grows, which also lets
+// other threads run now and then (see check_interrupt).
 template <std::size_t N>
 class RecordList {
  public:
   RecordList(RecordKeys<N>& keys, std::size_t count)
       : keys_(keys.get()), list_(PyList_New(static_cast<Py_ssize_t>(count))) {
     if (!list_) throw PyErrorSet{};
+    // Other threads may run while it is built: unreachable by the collector's
+    // object lists, its empty slots are seen by no one.
+    PyObject_GC_UnTrack(list_.get());
   }
 
   // Appends a copy of `tpl` (made by record() with the same keys) whose last
@@ -245,6 +262,7 @@ class RecordList {
   void add(const Ref& tpl, V&&... values) {
     static_assert(sizeof...(V) <= N);
     if (next_ == PyList_GET_SIZE(list_.get())) panic("RecordList: more records than counted");
+    meter_.add(1);
     Ref dict(PyDict_Copy(tpl.get()));
     if (!dict) throw PyErrorSet{};
     std::size_t i = N - sizeof...(V);
@@ -254,6 +272,7 @@ class RecordList {
 
   Ref release() {
     if (next_ != PyList_GET_SIZE(list_.get())) panic("RecordList: fewer records than counted");
+    PyObject_GC_Track(list_.get());
     return std::move(list_);
   }
 
@@ -270,7 +289,71 @@ class RecordList {
   const std::array<PyObject*, N>& keys_;
   Ref list_;
   Py_ssize_t next_ = 0;
+  PollMeter meter_{64};
 };
+
+// ------------------------------------------------------------ long work
+
+// The interrupt checker the boundary installs for every call (see
+// core/interrupt.hpp). On the main thread it runs the interpreter's pending
+// signal handlers, taking the interpreter lock for that when the call has
+// released it; a handler that raises (KeyboardInterrupt for Ctrl-C) stops the
+// call, its exception left pending for the call to raise. A call that holds
+// the lock hands it to any thread that waits for it, as the interpreter's own
+// loop does, so that building a long result does not freeze other threads.
+bool check_interrupt(void*) noexcept;
+
+// Registers the exit function that keeps calls' threads from being ended
+// inside them while the interpreter shuts down (see boundary.cpp). False with
+// the exception set when that fails.
+bool register_exit_hook();
+
+// The worker count of one call: LUMIVAREX_NUM_THREADS, read when made (the
+// environment changes only under the interpreter lock), for as long as it
+// lives. An invalid value is ignored with one RuntimeWarning per process
+// (PyErrorSet when warnings are errors).
+class CoreThreads {
+ public:
+  CoreThreads();
+
+ private:
+  WorkerLimit limit_;
+};
+
+// Releases the interpreter lock while it lives. The calling thread must hold
+// it; nothing in its scope may touch a Python object.
+class GilRelease {
+ public:
+  GilRelease() noexcept;
+  ~GilRelease();
+  GilRelease(const GilRelease&) = delete;
+  GilRelease& operator=(const GilRelease&) = delete;
+
+ private:
+  PyThreadState* state_;
+  PyThreadState* outer_;
+};
+
+// Runs core work f() and returns its result; when `long_work`, with the
+// call's worker count (CoreThreads) and without the interpreter lock (short
+// work never starts workers). f must
+// only use converted (C++) values; its exceptions pass through, the lock
+// taken back first. Short work keeps the lock: releasing it costs more than
+// such work, and while another thread runs Python the call would wait for
+// that thread's switch interval to get the lock back. Work that writes files
+// always releases it (as the interpreter's own file writes do): a file
+// system may block for any time.
+template <class F>
+decltype(auto) released(bool long_work, F&& f) {
+  if (!long_work) return std::forward<F>(f)();
+  const CoreThreads threads;
+  const GilRelease release;
+  return std::forward<F>(f)();
+}
+template <class F>
+decltype(auto) released(F&& f) {
+  return released(true, std::forward<F>(f));
+}
 
 // ------------------------------------------------------------ errors
 
@@ -279,7 +362,8 @@ PyObject* panic_exception_type();
 
 // Runs a function body: OpError becomes `error_class` with the message,
 // Panic becomes PanicException (with a diagnostic on standard error),
-// PyErrorSet keeps the pending exception, bad_alloc becomes MemoryError.
+// PyErrorSet and Interrupted keep the pending exception, bad_alloc becomes
+// MemoryError.
 template <class F>
 PyObject* call(PyObject* error_class, F&& body) noexcept;
 
@@ -293,6 +377,10 @@ PyObject* call(PyObject* error_class, F&& body) noexcept {
   try {
     return body();
   } catch (const PyErrorSet&) {
+    return nullptr;
+  } catch (const Interrupted&) {
+    // The checker left the signal handler's exception pending.
+    if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
     return nullptr;
   } catch (const OpError& e) {
     raise_op_error(error_class, e.message());

@@ -167,6 +167,7 @@ PyObject* init_module() {
   // module attribute before any call can raise it.
   PyObject* panic = panic_exception_type();
   if (!panic) return nullptr;
+  if (!register_exit_hook()) return nullptr;
 
   if (auto root = data_root()) {
     try {

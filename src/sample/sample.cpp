@@ -262,9 +262,13 @@ double PTVoronoiPhaseModel::evaluate(const Json& entry, std::string_view propert
 // ---------------------------------------------------------------- sampling
 
 ResolvedEntry ResolvedEntry::resolve(std::string_view name) {
+  return of(lookup_entry(name));
+}
+
+ResolvedEntry ResolvedEntry::of(data_loader::EntryPtr entry) {
   ensure_default_models_registered();
   ResolvedEntry r;
-  r.entry_ = lookup_entry(name);
+  r.entry_ = std::move(entry);
   r.plan_ = std::make_shared<const SamplingPlan>(SamplingPlan::of(*r.entry_));
   return r;
 }

@@ -130,6 +130,8 @@ class ResolvedEntry {
  public:
   // Throws the lookup error of `sample` when no entry is named `name`.
   static ResolvedEntry resolve(std::string_view name);
+  // An entry already looked up.
+  static ResolvedEntry of(data_loader::EntryPtr entry);
   // Throws OpError like `sample`.
   double sample(std::string_view property, const std::optional<Point>& at,
                 std::optional<double> scale_m) const;

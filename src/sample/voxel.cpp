@@ -112,6 +112,7 @@ Plan plan(std::string_view name, const Box& bounds, double voxel_size, std::opti
   if (!(voxel_size > 0.0)) panic("voxel_phase_map: voxel_size must be positive");
   Plan p;
   const data_loader::EntryPtr entry = lookup_entry(name);
+  p.grid.entry = entry;
   const VoxelBlock b = block ? *block : whole_grid(bounds, voxel_size);
   p.grid.nx = b.shape[2];
   p.grid.ny = b.shape[1];

@@ -13,6 +13,7 @@
 #include "core/array.hpp"
 #include "core/geometry.hpp"
 #include "core/memory.hpp"
+#include "loader/data_loader.hpp"
 
 namespace lvx::sample {
 
@@ -22,6 +23,9 @@ struct PhaseGrid {
   std::vector<std::int32_t> phase_ids;
   std::vector<std::string> phase_names;  // never empty
   std::uint64_t nx = 1, ny = 1, nz = 1;
+  // The entry the grid was built from: whatever else a caller reads of the
+  // material comes from it too, even when a save replaces it meanwhile.
+  data_loader::EntryPtr entry;
 };
 
 // Voxel (x, y, z) at (x * ny + y) * nz + z: the [x][y][z] nesting.
