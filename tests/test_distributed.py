@@ -46,6 +46,16 @@ def run_python(code: str, **env: str) -> subprocess.CompletedProcess[str]:
                           timeout=300, env={**os.environ, "PYTHONPATH": str(PYTHON_DIR), **env})
 
 
+def package_with_python(make_package, files):
+    """A throw-away package of these datasheets with the whole Python layer."""
+    pkg = make_package(files)
+    for source in (PYTHON_DIR / "lumivarex").rglob("*.py"):
+        target = pkg.pkg / source.relative_to(PYTHON_DIR / "lumivarex")
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_text(source.read_text())
+    return pkg
+
+
 # ---------------------------------------------------------------- chunked volumes
 
 
@@ -98,13 +108,9 @@ def test_volumes_are_lazy_and_computed_on_the_cluster(client):
 
 
 def test_the_dtype_follows_the_phase_count_without_computing(make_package):
-    pkg = make_package({"alloy/many.json": {"phase_model": "voronoi",
-                                            "phase_volume_fractions": {f"p{i:03}": 1 for i in range(300)},
-                                            "phase_properties": {f"p{i:03}": {"d": i} for i in range(300)}}})
-    for source in (PYTHON_DIR / "lumivarex").rglob("*.py"):
-        target = pkg.pkg / source.relative_to(PYTHON_DIR / "lumivarex")
-        target.parent.mkdir(parents=True, exist_ok=True)
-        target.write_text(source.read_text())
+    pkg = package_with_python(make_package, {"alloy/many.json": {
+        "phase_model": "voronoi", "phase_volume_fractions": {f"p{i:03}": 1 for i in range(300)},
+        "phase_properties": {f"p{i:03}": {"d": i} for i in range(300)}}})
     out = pkg.run("""
         import numpy as np
         import lumivarex as lx, lumivarex.distributed as lxd
@@ -176,6 +182,31 @@ def test_the_shared_out_bake_equals_the_cores(client, grid, threshold, parts):
     shared = lxd.bake_fourier("AISI 1045", "Density_kg_m3", box, grid, threshold, parts=parts, client=client)
     assert shared == local and list(shared) == list(local)
     assert [list(c) for c in shared["coefficients"]] == [list(c) for c in local["coefficients"]]
+
+
+def test_the_merge_truncates_infinite_and_nan_amplitudes_as_the_core(make_package):
+    def pair(value):
+        return {"phase_model": "voronoi", "phase_volume_fractions": {"a": 1, "b": 1},
+                "phase_properties": {"a": {"d": value}, "b": {"d": -value}}}
+
+    # 3e153: some amplitudes overflow to infinity; 3e307: the mean does, and
+    # every amplitude is NaN.
+    pkg = package_with_python(make_package, {"alloy/wide.json": pair(3e153), "alloy/huge.json": pair(3e307)})
+    out = pkg.run("""
+        from lumivarex import core
+        from lumivarex.distributed._bake import merge
+        box = ((0, 0, 0), (0.004, 0.004, 0.004))
+        for name in ("wide", "huge"):
+            for threshold in (0.0, 0.5):
+                for parts in (1, 3):
+                    runs = [core.py_bake_part(name, "d", box, (4, 4, 4), p, parts) for p in range(parts)]
+                    whole = core.py_bake_fourier(name, "d", box, (4, 4, 4), threshold)
+                    print(repr(merge("d", threshold, runs)) == repr(whole), len(whole["coefficients"]))
+    """)
+    lines = out.stdout.split("\n")[:-1]
+    assert all(line.startswith("True ") for line in lines), out.stdout + out.stderr
+    kept = [int(line.split()[1]) for line in lines]
+    assert kept[0] > kept[2] > 0 and kept[4:] == [0, 0, 0, 0]  # all but NaN, the infinite ones, none
 
 
 # ---------------------------------------------------------------- batches
@@ -364,3 +395,4 @@ def test_export_zarr_and_batch_on_the_command_line(client, tmp_path, capsys):
     jobs.write_text('{"job": "bake"}')
     assert main(["batch", str(jobs), "--scheduler", address]) == 1
     assert capsys.readouterr().err == f"lumivarex: error: '{jobs}' must hold a JSON list of jobs\n"
+

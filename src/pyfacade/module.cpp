@@ -65,7 +65,7 @@ const TableRow kHelperFunctions[] = {
     row<py_voxel_counts>(), row<py_mtl_path>(),       row<py_sidecar_path>(),   row<py_check_datasheet>(),
     row<py_resolve>(),      row<py_tier_keys>(),      row<py_known_names>(),    row<py_sample_points>(),
     row<py_phase_map>(),    row<py_property_field>(), row<py_surface_arrays>(), row<py_backbone_array>(),
-    row<py_superpose>(),    row<py_bake_samples>(),
+    row<py_superpose>(),    row<py_bake_samples>(),   row<py_bake_part>(),
 };
 
 // The method definitions of a table, with their docstrings. The function

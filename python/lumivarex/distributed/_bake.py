@@ -23,8 +23,8 @@ _PARTS_PER_THREAD = 4
 
 def _part(key: str, prop: str, box: Bounds, grid: tuple[int, int, int], part: int, parts: int) -> tuple[Any, ...]:
     # memoryviews do not pickle: the worker sends arrays.
-    base_value, domain, frequencies, amplitude, phase = _core.py_bake_part(key, prop, box, grid, part, parts)
-    return base_value, domain, np.asarray(frequencies), np.asarray(amplitude), np.asarray(phase)
+    return tuple(np.asarray(v) if isinstance(v, memoryview) else v
+                 for v in _core.py_bake_part(key, prop, box, grid, part, parts))
 
 
 def bake_fourier(name: str, property: str, bounds: BoxLike, grid_size: tuple[int, int, int],
@@ -51,10 +51,16 @@ def bake_fourier(name: str, property: str, bounds: BoxLike, grid_size: tuple[int
         futures = [cluster.submit(_part, key, prop, box, grid, p, count, pure=False) for p in range(count)]
         show_progress(futures, progress)
         results = cluster.gather(futures)
-    base_value, domain = results[0][0], results[0][1]
-    frequencies = np.concatenate([r[2] for r in results])
-    amplitude = np.concatenate([r[3] for r in results])
-    phase = np.concatenate([r[4] for r in results])
+    return merge(prop, threshold, results)
+
+
+def merge(prop: str, threshold: float, runs: list[tuple[Any, ...]]) -> FourierBake:
+    """The bake whose coefficients are the runs of ``py_bake_part``, joined in
+    order and truncated as ``py_bake_fourier`` truncates."""
+    base_value, domain = runs[0][0], runs[0][1]
+    frequencies = np.concatenate([np.asarray(r[2]) for r in runs])
+    amplitude = np.concatenate([np.asarray(r[3]) for r in runs])
+    phase = np.concatenate([np.asarray(r[4]) for r in runs])
     keep = kept_coefficients(amplitude, threshold)
     n, m, l = frequencies[keep].T
     return FourierBake(property_name=prop, base_value=base_value, domain_size_m=domain,
