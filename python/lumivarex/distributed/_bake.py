@@ -15,10 +15,10 @@ from ._cluster import ClientLike, session, show_progress, task_threads
 
 __all__ = ["bake_fourier"]
 
-# Parts per task thread of the cluster: enough to even out workers of
-# different speeds, few enough that each part's own sampling of the grid
-# stays a small share of its work.
-_PARTS_PER_THREAD = 4
+# Parts per task thread of the cluster: two even out workers of different
+# speeds somewhat; more would each pay a scheduler round trip (some 4 ms)
+# and their own sampling of the grid, a real share of a mid-sized bake.
+_PARTS_PER_THREAD = 2
 
 
 def _part(key: str, prop: str, box: Bounds, grid: tuple[int, int, int], part: int, parts: int) -> tuple[Any, ...]:
@@ -32,7 +32,7 @@ def bake_fourier(name: str, property: str, bounds: BoxLike, grid_size: tuple[int
                  client: ClientLike = None, progress: bool | None = None) -> FourierBake:
     """``lumivarex.core.py_bake_fourier`` on the cluster (see
     :func:`lumivarex.distributed.run` for which): the frequencies are split
-    into ``parts`` runs of the bake's order (by default four per task thread
+    into ``parts`` runs of the bake's order (by default two per task thread
     of the cluster), each transformed by a worker with the core's own
     arithmetic; the merged result, truncated by the core's rule, equals
     ``py_bake_fourier``'s exactly, coefficients in the same order. Raises

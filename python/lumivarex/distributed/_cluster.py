@@ -86,12 +86,21 @@ class ThreadShare(WorkerPlugin):
         _set_threads(max(1, CPU_COUNT // max(1, threads)))
 
 
+# The workers (address and threads) each client last shared threads among:
+# while they stay the same, the plugin in place is the right one.
+_shared_among: dict[str, frozenset[tuple[str, int]]] = {}
+
+
 def share_threads(client: Client) -> None:
+    workers = frozenset(client.nthreads().items())
+    if _shared_among.get(client.id) == workers:
+        return
     threads_by_host: dict[str, int] = {}
-    for address, threads in client.nthreads().items():
+    for address, threads in workers:
         host = get_address_host(address)
         threads_by_host[host] = threads_by_host.get(host, 0) + threads
     client.register_plugin(ThreadShare(threads_by_host))
+    _shared_among[client.id] = workers
 
 
 def task_threads(client: Client) -> int:
