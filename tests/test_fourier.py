@@ -287,3 +287,30 @@ def test_validation_and_arguments(make_package):
         ("'x', 'p', %r, (4, 4, 4), None" % (BOX,), "TypeError", "argument 'truncate_threshold': ..."),
         ("'x', 'p', %r, (4, -4, 4)" % (BOX,), "OverflowError", None),
     ], "core.py_bake_fourier({})")
+
+
+def test_runs_of_the_coefficients_join_into_the_untruncated_bake(make_package):
+    pkg = make_package(SHEETS)
+    grids = [(1, 1, 1), (2, 1, 1), (5, 4, 3), (6, 6, 6)]
+    wholes = pkg.eval_all(["core.py_bake_fourier('duplex', 'density', %r, %r, 0.0)" % (BOX, g) for g in grids])
+    for grid, whole in zip(grids, wholes):
+        for parts in (1, 3, 200):
+            runs = pkg.eval(
+                "[(r[0], r[1], r[2].format, r[2].tolist(), r[3].tolist(), r[4].tolist()) for r in "
+                "(core.py_bake_part('duplex', 'density', %r, %r, p, %d) for p in range(%d))]"
+                % (BOX, grid, parts, parts))
+            count = len(whole["coefficients"])
+            # Equal runs in order: run p starts at count * p // parts.
+            assert [len(r[3]) for r in runs] == [count * (p + 1) // parts - count * p // parts for p in range(parts)]
+            assert {(r[0], tuple(r[1]), r[2]) for r in runs} == {(whole["base_value"], tuple(whole["domain_size_m"]),
+                                                                 "i")}
+            joined = [{"n": n, "m": m, "l": l, "amplitude": a, "phase": ph}
+                      for r in runs for (n, m, l), a, ph in zip(r[3], r[4], r[5])]
+            assert joined == whole["coefficients"], (grid, parts)
+    expect_errors(pkg, [
+        ("'duplex', 'density', %r, (4, 4, 4), 3, 3" % (BOX,), "ValueError", "part must be below parts"),
+        ("'duplex', 'density', %r, (4, 4, 4), 0, 0" % (BOX,), "ValueError", "part must be below parts"),
+        ("'duplex', '', %r, (4, 4, 4), 0, 1" % (BOX,), "ValueError", "property must not be empty"),
+        ("'duplex', 'density', %r, (2**32, 1, 1), 0, 1" % (BOX,), "ValueError", "grid_size is too large"),
+        ("'duplex', 'density', %r, (4, 4, 4), -1, 1" % (BOX,), "OverflowError", None),
+    ], "core.py_bake_part({})")

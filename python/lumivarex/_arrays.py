@@ -374,18 +374,30 @@ def bake_fft(name: str, property: str, bounds: BoxLike, grid_size: tuple[int, in
     n, m, l, terms, at = _frequencies(nx, ny, nz)
     f = spectrum.ravel()[at]
     amplitude = terms * np.abs(f) / float(nx * ny * nz)
+    keep = kept_coefficients(amplitude, threshold)
+    coefficients = coefficient_records(n[keep], m[keep], l[keep], amplitude[keep],
+                                       np.arctan2(f.imag[keep], f.real[keep]))
+    return FourierBake(property_name=prop, base_value=base_value, domain_size_m=domain, coefficients=coefficients,
+                       boundary_condition="periodic")
+
+
+def kept_coefficients(amplitude: Float64Array, threshold: float) -> npt.NDArray[np.bool_]:
+    """Which coefficients a bake keeps: those whose amplitude is at least
+    ``threshold`` times the largest one (the cut-off is 0 when that is not
+    above 0); a NaN amplitude never."""
     largest = float(np.max(amplitude, initial=0.0, where=~np.isnan(amplitude)))
     cutoff = threshold * largest if largest > 0 else 0.0
     if math.isnan(cutoff):  # 0 times an infinite amplitude keeps everything, as 0 does
         cutoff = 0.0
-    keep = amplitude >= cutoff
+    keep: npt.NDArray[np.bool_] = amplitude >= cutoff
+    return keep
+
+
+def coefficient_records(n: Any, m: Any, l: Any, amplitude: Any, phase: Any) -> list[FourierCoefficient]:
+    """The coefficient dicts of a bake from its columns."""
     # Dict displays: several times faster than calling the TypedDict.
-    coefficients: list[FourierCoefficient] = [
-        {"n": i, "m": j, "l": k, "amplitude": a, "phase": p}
-        for i, j, k, a, p in zip(n[keep].tolist(), m[keep].tolist(), l[keep].tolist(), amplitude[keep].tolist(),
-                                 np.arctan2(f.imag[keep], f.real[keep]).tolist())]
-    return FourierBake(property_name=prop, base_value=base_value, domain_size_m=domain, coefficients=coefficients,
-                       boundary_condition="periodic")
+    return [{"n": i, "m": j, "l": k, "amplitude": a, "phase": p}
+            for i, j, k, a, p in zip(n.tolist(), m.tolist(), l.tolist(), amplitude.tolist(), phase.tolist())]
 
 
 @functools.lru_cache(maxsize=8)

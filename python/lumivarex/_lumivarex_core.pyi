@@ -313,6 +313,20 @@ def py_bake_samples(
     """``(samples, base_value, domain_size_m)``: what ``py_bake_fourier``
     transforms, samples float64 [nx, ny, nz]. Raises ValueError."""
 
+def py_bake_part(
+    entry_name: str,
+    property: str,
+    bounds: Bounds,
+    grid_size: tuple[int, int, int],
+    part: int,
+    parts: int,
+) -> tuple[float, list[float], memoryview, memoryview, memoryview]:
+    """Run ``part`` of ``parts`` equal runs of ``py_bake_fourier``'s coefficients,
+    in its order and before truncation: ``(base_value, domain_size_m,
+    frequencies, amplitude, phase)``, frequencies int32 (K, 3) holding (n, m, l).
+    The runs of all parts, joined and truncated, are ``py_bake_fourier``'s result
+    exactly. Raises ValueError."""
+
 # backend probes
 def is_rust_backend() -> Literal[True]:
     """Always True: the native backend is loaded."""

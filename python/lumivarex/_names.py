@@ -38,7 +38,12 @@ class UnknownNameError(KeyError):
         if suggestions:
             message += "; did you mean " + ", ".join(f"'{s}'" for s in suggestions) + "?"
         super().__init__(message)
-        self.name, self.suggestions, self.message = name, suggestions, message
+        self.name, self.suggestions, self.tier, self.message = name, suggestions, tier, message
+
+    def __reduce__(self) -> tuple[type[UnknownNameError], tuple[str, list[str], str | None]]:
+        # Rebuilt from what it was made of, so that it survives pickling (to
+        # and from other processes) whole.
+        return type(self), (self.name, self.suggestions, self.tier)
 
     def __str__(self) -> str:
         return self.message

@@ -222,10 +222,11 @@ class Transform {
   PollMeter meter_{std::uint64_t{1} << 18};
 };
 
-// Fills out[c] for every coefficient, spread over worker_count() threads,
-// the calling thread being one of them.
-void transform_all(const std::vector<double>& grid, const GridSize& size, const Frequencies& freq,
-                   std::vector<FourierCoefficient>& out) {
+// Fills out[c] with the coefficient at position first + c of the
+// enumeration, for every c, spread over worker_count() threads, the calling
+// thread being one of them.
+void transform_run(const std::vector<double>& grid, const GridSize& size, const Frequencies& freq,
+                   std::uint64_t first, std::vector<FourierCoefficient>& out) {
   const std::uint64_t count = out.size();
   if (count == 0) return;
   const std::uint64_t points = size[0] * size[1] * size[2];
@@ -240,7 +241,7 @@ void transform_all(const std::vector<double>& grid, const GridSize& size, const 
   state.reserve(workers);
   for (unsigned w = 0; w < workers; ++w) state.emplace_back(grid, size, freq);
   parallel_chunks_indexed(workers, count, chunk, [&](unsigned w, std::uint64_t begin, std::uint64_t end) {
-    for (std::uint64_t c = begin; c < end; ++c) state[w].coefficient(c, out[c]);
+    for (std::uint64_t c = begin; c < end; ++c) state[w].coefficient(first + c, out[c]);
   });
 }
 
@@ -296,22 +297,35 @@ Sampled sample_grid(std::string_view entry_name, std::string_view property, cons
   return out;
 }
 
+// The coefficients at positions [first, first + count) of a validated
+// grid's enumeration, untruncated, and the grid's mean and extents. Throws
+// bad_alloc when one of its buffers cannot be allocated.
+struct Transformed {
+  Sampled sampled;
+  std::vector<FourierCoefficient> coefficients;
+};
+Transformed transform(std::string_view entry_name, std::string_view property, const Box& bounds,
+                      const GridSize& grid_size, const Frequencies& freq, std::uint64_t first,
+                      std::uint64_t count) {
+  const std::uint64_t total = grid_size[0] * grid_size[1] * grid_size[2];
+  std::vector<double> grid(static_cast<std::size_t>(total), 0.0);
+  Transformed out{{}, std::vector<FourierCoefficient>(static_cast<std::size_t>(count))};
+  out.sampled = sample_grid(entry_name, property, bounds, grid_size, grid);
+  for (double& v : grid) v -= out.sampled.mean;
+  transform_run(grid, grid_size, freq, first, out.coefficients);
+  return out;
+}
+
 // The bake of a validated grid. Throws bad_alloc when one of its buffers
 // cannot be allocated.
 FourierFieldConfig bake(std::string_view entry_name, std::string_view property, const Box& bounds,
                         const GridSize& grid_size, double truncate_threshold, const Frequencies& freq) {
-  const std::uint64_t total = grid_size[0] * grid_size[1] * grid_size[2];
-  std::vector<double> grid(static_cast<std::size_t>(total), 0.0);
-  std::vector<FourierCoefficient> coeffs(static_cast<std::size_t>(freq.count()));
-
+  Transformed all = transform(entry_name, property, bounds, grid_size, freq, 0, freq.count());
   FourierFieldConfig out;
   out.property_name = std::string(property);
-  const Sampled sampled = sample_grid(entry_name, property, bounds, grid_size, grid);
-  out.domain_size_m = sampled.domain_size_m;
-  out.base_value = sampled.mean;
-  for (double& v : grid) v -= out.base_value;
-
-  transform_all(grid, grid_size, freq, coeffs);
+  out.domain_size_m = all.sampled.domain_size_m;
+  out.base_value = all.sampled.mean;
+  std::vector<FourierCoefficient>& coeffs = all.coefficients;
 
   double largest = 0.0;
   for (const FourierCoefficient& fc : coeffs)
@@ -361,6 +375,27 @@ FourierFieldConfig bake_fourier(std::string_view entry_name, std::string_view pr
     return bake(entry_name, property, bounds, grid_size, truncate_threshold, freq);
   } catch (const std::bad_alloc&) {
     too_large();  // every allocation of the bake is sized by the grid
+  }
+}
+
+BakePart bake_part(std::string_view entry_name, std::string_view property, const Box& bounds,
+                   const GridSize& grid_size, std::uint64_t part, std::uint64_t parts) {
+  check_names_and_grid(entry_name, property, grid_size);
+  if (part >= parts) fail("part must be below parts");
+  const std::uint64_t total = checked_points(grid_size);
+  const Frequencies freq{{grid_size[0]}, {grid_size[1]}, {grid_size[2]}};
+  // count · parts may not fit in 64 bits; the bounds themselves do.
+  const auto bound = [&](std::uint64_t p) {
+    return static_cast<std::uint64_t>(static_cast<unsigned __int128>(freq.count()) * p / parts);
+  };
+  const std::uint64_t first = bound(part), count = bound(part + 1) - first;
+  if (!fits_in_memory(total * sizeof(double) + count * sizeof(FourierCoefficient), 1)) too_large();
+
+  try {
+    Transformed run = transform(entry_name, property, bounds, grid_size, freq, first, count);
+    return {run.sampled.mean, run.sampled.domain_size_m, std::move(run.coefficients)};
+  } catch (const std::bad_alloc&) {
+    too_large();
   }
 }
 

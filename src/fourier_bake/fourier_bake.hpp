@@ -48,4 +48,19 @@ struct BakeSamples {
 BakeSamples bake_samples(std::string_view entry_name, std::string_view property, const Box& bounds,
                          const GridSize& grid_size);
 
+// Run `part` of `parts` equal runs of bake_fourier's coefficients, in its
+// order and before truncation, with its base_value and extents: run p holds
+// positions [count·p / parts, count·(p + 1) / parts) of the enumeration. The
+// runs are computed with the bake's own arithmetic, so that, computed apart
+// (in other processes) and joined in order, they are exactly the list
+// bake_fourier truncates. Same checks and errors as bake_samples, and
+// OpError "part must be below parts".
+struct BakePart {
+  double base_value = 0.0;
+  std::array<double, 3> domain_size_m{};
+  std::vector<FourierCoefficient> coefficients;
+};
+BakePart bake_part(std::string_view entry_name, std::string_view property, const Box& bounds,
+                   const GridSize& grid_size, std::uint64_t part, std::uint64_t parts);
+
 }  // namespace lvx::fourier_bake

@@ -225,6 +225,8 @@ template <>
 constexpr const char* kFormat<std::uint16_t> = "H";
 template <>
 constexpr const char* kFormat<std::uint32_t> = "I";
+template <>
+constexpr const char* kFormat<std::int32_t> = "i";
 
 }  // namespace
 
@@ -347,6 +349,7 @@ template Ref array_to_py(Array<double>&&);
 template Ref array_to_py(Array<std::uint8_t>&&);
 template Ref array_to_py(Array<std::uint16_t>&&);
 template Ref array_to_py(Array<std::uint32_t>&&);
+template Ref array_to_py(Array<std::int32_t>&&);
 
 Ref array_to_py(PhaseArray&& a) {
   return std::visit([](auto& ids) { return array_to_py(std::move(ids)); }, a);

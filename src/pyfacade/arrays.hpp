@@ -41,7 +41,7 @@ sample::ZYX to_zyx(PyObject* o, const char* arg);
 // ------------------------------------------------------------ results
 
 // A writable memoryview over the array's storage, which it takes over: its
-// format is the element type's ("d", "B", "H" or "I") and its shape the
+// format is the element type's ("d", "B", "H", "I" or "i") and its shape the
 // array's.
 template <class T>
 Ref array_to_py(Array<T>&& a);

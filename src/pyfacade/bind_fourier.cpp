@@ -1,4 +1,5 @@
-// Fourier bake: py_bake_fourier, and the samples it transforms.
+// Fourier bake: py_bake_fourier, the samples it transforms, and runs of its
+// coefficients computed apart.
 #include "fourier_bake/fourier_bake.hpp"
 #include "pyfacade/arrays.hpp"
 #include "pyfacade/functions.hpp"
@@ -83,6 +84,39 @@ const Binding py_bake_samples{
       fourier_bake::BakeSamples s = released(
           long_bake(b.grid), [&] { return fourier_bake::bake_samples(b.entry_name, b.property, b.bounds, b.grid); });
       return tuple_of(array_to_py(std::move(s.samples)), s.base_value, list_of(s.domain_size_m));
+    }};
+
+const Binding py_bake_part{
+    .name = "py_bake_part",
+    .params = {{"entry_name"}, {"property"}, {"bounds"}, {"grid_size"}, {"part"}, {"parts"}},
+    .description =
+        "Run `part` of `parts` equal runs of `py_bake_fourier`'s coefficients, in its\n"
+        "order and before truncation: `(base_value, domain_size_m, frequencies,\n"
+        "amplitude, phase)`, frequencies an int32 memoryview of shape (K, 3) holding\n"
+        "(n, m, l), amplitude and phase float64 memoryviews of shape (K,). The runs of\n"
+        "all parts, joined in order and truncated, are `py_bake_fourier`'s result\n"
+        "exactly. Raises ValueError as `py_bake_fourier` does, and when part is not\n"
+        "below parts.",
+    .errors = &PyExc_ValueError,
+    .body = [](const Args& a) {
+      const BakeArgs b = to_bake_args(a);
+      const std::uint64_t part = a.u64(4), parts = a.u64(5);
+      fourier_bake::BakePart run = released(long_bake(b.grid), [&] {
+        return fourier_bake::bake_part(b.entry_name, b.property, b.bounds, b.grid, part, parts);
+      });
+      const std::size_t k = run.coefficients.size();
+      Array<std::int32_t> frequencies({k, 3});
+      Array<double> amplitude({k}), phase({k});
+      for (std::size_t i = 0; i < k; ++i) {
+        const fourier_bake::FourierCoefficient& c = run.coefficients[i];
+        frequencies[3 * i] = c.n;
+        frequencies[3 * i + 1] = c.m;
+        frequencies[3 * i + 2] = c.l;
+        amplitude[i] = c.amplitude;
+        phase[i] = c.phase;
+      }
+      return tuple_of(run.base_value, list_of(run.domain_size_m), array_to_py(std::move(frequencies)),
+                      array_to_py(std::move(amplitude)), array_to_py(std::move(phase)));
     }};
 
 }  // namespace lvx::py

@@ -21,7 +21,7 @@ extern const Binding py_kabsch_rmsd, py_build_backbone, py_build_backbone_from_e
 // alloy optimiser (bind_alloy.cpp)
 extern const Binding py_optimize_alloy;
 // Fourier bake (bind_fourier.cpp)
-extern const Binding py_bake_fourier, py_bake_samples;
+extern const Binding py_bake_fourier, py_bake_samples, py_bake_part;
 // the datasheet check of the validate command (bind_check.cpp)
 extern const Binding py_check_datasheet;
 // backend probes (module.cpp)

@@ -62,10 +62,12 @@ const TableRow kFunctions[] = {
 // Helpers for the package's own Python layer (the command line, checks, the
 // array API): module attributes, but not part of __all__.
 const TableRow kHelperFunctions[] = {
-    row<py_voxel_counts>(), row<py_mtl_path>(),       row<py_sidecar_path>(),     row<py_check_datasheet>(),
-    row<py_resolve>(),      row<py_tier_keys>(),      row<py_known_names>(),      row<py_sample_points>(),
-    row<py_phase_map>(),    row<py_property_field>(), row<py_surface_arrays>(),   row<py_backbone_array>(),
-    row<py_superpose>(),    row<py_bake_samples>(),   row<py_export_stl_units>(), row<py_export_obj_units>(),
+    row<py_voxel_counts>(),     row<py_mtl_path>(),         row<py_sidecar_path>(),
+    row<py_check_datasheet>(),  row<py_resolve>(),          row<py_tier_keys>(),
+    row<py_known_names>(),      row<py_sample_points>(),    row<py_phase_map>(),
+    row<py_property_field>(),   row<py_surface_arrays>(),   row<py_backbone_array>(),
+    row<py_superpose>(),        row<py_bake_samples>(),     row<py_bake_part>(),
+    row<py_export_stl_units>(), row<py_export_obj_units>(),
 };
 
 // The method definitions of a table, with their docstrings. The function

@@ -98,6 +98,7 @@ formats:
   sdf    raw little-endian float32 volume with a JSON sidecar
   hlsl   HLSL shader with the material's numeric properties
   glsl   GLSL function returning density, IOR and subsurface constants
+  zarr   chunked Zarr store of the phase map or a property, computed on Dask
 
 examples:
   lumivarex export stl "carbon steel" out/steel.stl --box 0 0 0 0.01 0.01 0.01 --voxel 0.0005
@@ -165,3 +166,7 @@ examples:
     q.add_argument("--no-sss", action="store_true", help="use zero subsurface constants")
     quiet_option(q)
     q.set_defaults(run=cmd_export_glsl)
+
+    from lumivarex.cli.cluster import add_zarr_format  # it builds on this module
+
+    add_zarr_format(formats)

@@ -6,7 +6,7 @@ import argparse
 from typing import NoReturn
 
 from lumivarex import core
-from lumivarex.cli import bake, demo, export, optimize, protein, registry, validate
+from lumivarex.cli import bake, cluster, demo, export, optimize, protein, registry, validate
 from lumivarex.cli.options import FORMATTER
 from lumivarex.cli.plumbing import PROG, UsageError
 
@@ -27,6 +27,7 @@ examples:
   lumivarex export stl "carbon steel" out/steel.stl --box 0 0 0 0.01 0.01 0.01 --voxel 0.0005
   lumivarex bake "carbon steel" Density_kg_m3 --box 0 0 0 0.004 0.004 0.004 --grid 8 8 8
   lumivarex optimize Fe --target Density_kg_m3:7800:8000 --seed 0
+  lumivarex batch jobs.json --scheduler tcp://host:8786   jobs on a Dask cluster
   lumivarex validate                      check the shipped datasheets against their schemas
   lumivarex demo
 
@@ -46,6 +47,6 @@ def build_parser() -> argparse.ArgumentParser:
                                    + help_text[1:] + ".", epilog=epilog, formatter_class=FORMATTER)
 
     # In the order --help lists them.
-    for group in (registry, export, protein, bake, optimize, validate, demo):
+    for group in (registry, export, protein, bake, optimize, cluster, validate, demo):
         group.add_commands(command)
     return parser
