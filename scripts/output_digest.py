@@ -98,8 +98,8 @@ def main() -> int:
         pa = [[float(i), float(i * i % 7), float(i % 3)] for i in range(50)]
         pb = [[y + 1.0, -x, z * 2.0] for x, y, z in pa]
         result("kabsch", lambda: core.py_kabsch_rmsd(pa, pb))
-        for spec in ("iron", "Fe", "{Fe=3, C=1}", "water", "FE", "carbon steel"):
-            result(f"get/{spec}", lambda: core.py_get(spec))
+        for query in ("iron", "Fe", "{Fe=3, C=1}", "water", "FE", "carbon steel"):
+            result(f"get/{query}", lambda: core.py_get(query))
         for at in (None, (0.001, 0.002, 0.0), (-0.0005, 0.0, 0.0101)):
             result(f"sample/{at}", lambda: core.py_sample("carbon steel", "Density_kg_m3", at, 0.001))
 

@@ -341,8 +341,8 @@ def _traced(pkg, code: str, *inject: str) -> tuple[str, str]:
         pytest.skip("strace not available")
     trace = pkg.root / "trace.txt"
     cmd = ["strace", "-f", "-o", str(trace), "-e", "trace=getrandom,poll,openat"]
-    for spec in inject:
-        syscall, errno_name = spec.split(":")
+    for fault in inject:
+        syscall, errno_name = fault.split(":")
         cmd += ["-e", f"inject={syscall}:error={errno_name}"]
     env = pkg.env()
     env["PYTHONHASHSEED"] = "0"

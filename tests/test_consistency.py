@@ -27,10 +27,10 @@ def all_sheets() -> dict[tuple[str, str], dict]:
 
 
 def script(name: str):
-    spec = importlib.util.spec_from_file_location(name, REPO / "scripts" / f"{name}.py")
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_file_location(name, REPO / "scripts" / f"{name}.py")
+    module = importlib.util.module_from_spec(module_spec)
     sys.modules[name] = module
-    spec.loader.exec_module(module)
+    module_spec.loader.exec_module(module)
     return module
 
 

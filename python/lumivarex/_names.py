@@ -97,9 +97,9 @@ def get(name: str, tier: Tier | None = None) -> Json:
     :class:`UnknownNameError` (a KeyError) with suggestions."""
     name = _args.text(name, "name")
     scope = _args.tier(tier)
-    spec = name.strip()
-    if spec.startswith("{") and spec.endswith("}"):
-        for count in _FORMULA_COUNT.findall(spec[1:-1]):
+    query = name.strip()
+    if query.startswith("{") and query.endswith("}"):
+        for count in _FORMULA_COUNT.findall(query[1:-1]):
             if int(count) > 1000:
                 raise ValueError(f"formula count {count} is above 1000")
         return _core.py_get(name, scope)
