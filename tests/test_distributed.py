@@ -321,6 +321,44 @@ def test_an_entry_saved_in_memory_reaches_the_workers(client, tmp_path):
     assert out.stdout.split("\n")[:2] == ["True 1234.5", "test sixteen"], out.stderr
 
 
+def test_volumes_and_bakes_on_workers_read_the_callers_entries(client):
+    # The caller changes a shipped entry in memory and saves a new one; worker
+    # processes, which loaded the shipped datasheets, must compute with both
+    # as the caller holds them. Afterwards a caller with the shipped entry
+    # gets the shipped values from the same workers again.
+    out = run_python(f"""
+        import json
+        import distributed
+        import numpy as np
+        import lumivarex as lx, lumivarex.distributed as lxd
+        from lumivarex import core
+        steel = core.py_get("carbon steel")
+        steel["phase_volume_fractions"] = {{"cementite": 0.5, "ferrite": 0.5}}
+        steel["phase_properties"]["ferrite"]["Density_kg_m3"] = 1.0
+        core.py_save("carbon steel", json.dumps(steel), "alloy")
+        core.py_save("test sixteen", json.dumps({{"Density_kg_m3": 1234.5}}), "alloy")
+        box = ((0, 0, 0), (0.003, 0.002, 0.002))
+        with distributed.Client({client.scheduler.address!r}):
+            print(all([
+                np.array_equal(lxd.phase_map("carbon steel", box, 0.0002, chunks=4).compute(),
+                               lx.phase_map("carbon steel", box, 0.0002).phases),
+                np.array_equal(lxd.property_field("carbon steel", "Density_kg_m3", box, 0.0002, chunks=5).compute(),
+                               lx.property_field("carbon steel", "Density_kg_m3", box, 0.0002).values),
+                lxd.property_field("test sixteen", "Density_kg_m3", box, 0.001).compute().tolist()
+                == [[[1234.5] * 3] * 2] * 2,
+                lxd.bake_fourier("carbon steel", "Density_kg_m3", box, (6, 5, 4), parts=3)
+                == core.py_bake_fourier("carbon steel", "Density_kg_m3", box, (6, 5, 4)),
+            ]))
+    """)
+    assert out.stdout.strip() == "True", out.stderr
+    box = ((0, 0, 0), (0.003, 0.002, 0.002))
+    shipped = lxd.property_field("carbon steel", "Density_kg_m3", box, 0.0002, chunks=4)
+    assert np.array_equal(client.compute(shipped).result(),
+                          lx.property_field("carbon steel", "Density_kg_m3", box, 0.0002).values)
+    assert lxd.bake_fourier("carbon steel", "Density_kg_m3", box, (6, 5, 4), parts=3, client=client) \
+        == core.py_bake_fourier("carbon steel", "Density_kg_m3", box, (6, 5, 4))
+
+
 # ---------------------------------------------------------------- starting, importing
 
 

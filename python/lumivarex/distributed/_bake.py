@@ -9,9 +9,9 @@ import numpy as np
 from .. import _args
 from .. import _lumivarex_core as _core
 from .._arrays import coefficient_records, kept_coefficients
-from .._names import entry_key
 from ..records import Bounds, BoxLike, FourierBake, Tier
 from ._cluster import ClientLike, session, show_progress, task_threads
+from ._entries import Carried, carry, entry_of, hold
 
 __all__ = ["bake_fourier"]
 
@@ -21,7 +21,10 @@ __all__ = ["bake_fourier"]
 _PARTS_PER_THREAD = 2
 
 
-def _part(key: str, prop: str, box: Bounds, grid: tuple[int, int, int], part: int, parts: int) -> tuple[Any, ...]:
+def _part(carried: Carried, prop: str, box: Bounds, grid: tuple[int, int, int], part: int,
+          parts: int) -> tuple[Any, ...]:
+    hold(carried)
+    key = carried.entries[0][1]
     # memoryviews do not pickle: the worker sends arrays.
     return tuple(np.asarray(v) if isinstance(v, memoryview) else v
                  for v in _core.py_bake_part(key, prop, box, grid, part, parts))
@@ -37,7 +40,7 @@ def bake_fourier(name: str, property: str, bounds: BoxLike, grid_size: tuple[int
     arithmetic; the merged result, truncated by the core's rule, equals
     ``py_bake_fourier``'s exactly, coefficients in the same order. Raises
     what ``py_bake_fourier`` raises, and KeyError for an unknown name."""
-    key = entry_key(name, tier).key
+    carried = carry((entry_of(name, tier),))
     prop = _args.text(property, "property")
     box = _args.bounds(bounds)
     grid = _args.counts(grid_size, "grid_size", minimum=1)
@@ -48,7 +51,7 @@ def bake_fourier(name: str, property: str, bounds: BoxLike, grid_size: tuple[int
         raise ValueError(f"parts must be an int of at least 1, got {parts!r}")
     with session(client) as cluster:
         count = parts or _PARTS_PER_THREAD * task_threads(cluster)
-        futures = [cluster.submit(_part, key, prop, box, grid, p, count, pure=False) for p in range(count)]
+        futures = [cluster.submit(_part, carried, prop, box, grid, p, count, pure=False) for p in range(count)]
         show_progress(futures, progress)
         results = cluster.gather(futures)
     return merge(prop, threshold, results)

@@ -4,7 +4,6 @@ from __future__ import annotations
 
 import dataclasses
 import inspect
-import json
 import os
 import pickle
 import uuid
@@ -13,9 +12,9 @@ from typing import Any, NamedTuple, Union
 
 from .. import _args, _files
 from .. import _lumivarex_core as _core
-from .._names import entry_key
 from ..records import AlloyTarget, BoxLike, Tier
 from ._cluster import ClientLike, session, show_progress
+from ._entries import Carried, carry, entry_of, hold, registry_entry
 
 __all__ = ["Export", "Bake", "Optimize", "Backbone", "Job", "run"]
 
@@ -83,13 +82,10 @@ DEFAULT_POOL = ("Cr", "Ni", "Mn", "Si", "Cu", "Mo")
 
 
 # An entry as the caller's registry holds it: (tier, key, datasheet).
-Entry = tuple[str, str, Any]
-
-
 class _Task(NamedTuple):
     """What a worker runs: the entries to hold as the caller does, then a call."""
 
-    entries: tuple[Entry, ...]
+    entries: Carried
     function: Callable[..., Any]
     args: tuple[Any, ...]
     kwargs: dict[str, Any]
@@ -118,20 +114,6 @@ def _job(job: Job) -> Export | Bake | Optimize | Backbone:
     return made
 
 
-def _entry(name: str, tier: Tier | None = None) -> Entry:
-    found = entry_key(name, tier)
-    return found.tier, found.key, _core.py_get(found.key, found.tier)
-
-
-def _registry_entry(key: str) -> tuple[Entry, ...]:
-    """The entry the core's exact-key lookup finds, if there is one."""
-    try:
-        tier, found = _core.py_resolve(key)
-    except KeyError:
-        return ()
-    return ((tier, key, _core.py_get(key, tier)),) if found == key else ()
-
-
 def kind(job: Job) -> str:
     """"export", "bake", "optimize" or "backbone"."""
     if isinstance(job, Mapping):
@@ -147,43 +129,31 @@ def _task(given: Job) -> _Task:
         if job.format not in _EXPORTS:
             raise ValueError(f"format must be one of {', '.join(_EXPORTS)}, got {job.format!r}")
         function = getattr(_files, f"export_{job.format}")
-        entry = _entry(job.name, job.tier)
+        entry = entry_of(job.name, job.tier)
         args: tuple[Any, ...] = (entry[1],)
         if job.format != "glsl":
             args += (os.path.abspath(_args.path(job.path, "path")),)
         box = (("bounds", job.bounds), ("voxel_size", job.voxel_size), ("scale_m", job.scale_m))
         kwargs = {k: v for k, v in box if v is not None} | dict(job.options) | {"tier": entry[0]}
         inspect.signature(function).bind(*args, **kwargs)
-        return _Task((entry,), function, args, kwargs)
+        return _Task(carry((entry,)), function, args, kwargs)
     if isinstance(job, Bake):
-        entry = _entry(job.name, job.tier)
+        entry = entry_of(job.name, job.tier)
         args = (entry[1], _args.text(job.property, "property"), _args.bounds(job.bounds),
                 _args.counts(job.grid_size, "grid_size", minimum=0), job.truncate_threshold)
-        return _Task((entry,), _core.py_bake_fourier, args, {})
+        return _Task(carry((entry,)), _core.py_bake_fourier, args, {})
     if isinstance(job, Optimize):
         pool = DEFAULT_POOL if job.alloying_pool is None else _args.texts(job.alloying_pool, "alloying_pool")
-        entries = tuple(e for key in (_args.text(job.base, "base"), *pool) for e in _registry_entry(key))
+        entries = tuple(e for key in (_args.text(job.base, "base"), *pool) for e in registry_entry(key))
         args = (list(job.targets), job.base, job.alloying_pool, job.n_candidates, job.top_k, job.seed)
-        return _Task(entries, _core.py_optimize_alloy, args, {})
+        return _Task(carry(entries), _core.py_optimize_alloy, args, {})
     if job.entry is not None:
         if job.sequence is not None or job.phi_psi_deg is not None:
             raise ValueError("a backbone job takes an entry, or a sequence with its angles, not both")
-        entry = _entry(job.entry)
-        return _Task((entry,), _core.py_build_backbone_from_entry, (entry[1],), {})
+        entry = entry_of(job.entry)
+        return _Task(carry((entry,)), _core.py_build_backbone_from_entry, (entry[1],), {})
     pairs = [tuple(pair) for pair in job.phi_psi_deg or ()]
-    return _Task((), _core.py_build_backbone, (_args.text(job.sequence, "sequence"), pairs), {})
-
-
-def _hold(entries: tuple[Entry, ...]) -> None:
-    """Makes this process's registry hold each entry as the caller's does:
-    an entry the caller saved in memory, or changed, is saved here too."""
-    for tier, key, data in entries:
-        try:
-            same = _core.py_resolve(key, tier) == (tier, key) and _core.py_get(key, tier) == data
-        except KeyError:
-            same = False
-        if not same:
-            _core.py_save(key, json.dumps(data), tier)
+    return _Task(carry(()), _core.py_build_backbone, (_args.text(job.sequence, "sequence"), pairs), {})
 
 
 def _portable(error: BaseException) -> BaseException:
@@ -202,7 +172,7 @@ def _execute(task: _Task) -> Any:
     """Runs on a worker; a job's failure comes back as its result, so that Dask
     neither retries it nor stops the batch."""
     try:
-        _hold(task.entries)
+        hold(task.entries)
         return task.function(*task.args, **task.kwargs)
     except (Exception, _core.PanicException) as e:
         return _Failed(_portable(e))

@@ -14,6 +14,7 @@ import dask.array as da
 import numpy as np
 import zarr
 from dask.base import tokenize
+from dask.delayed import delayed
 from zarr.codecs import BloscCodec, BloscShuffle
 from zarr.errors import ContainsArrayError, ContainsGroupError
 
@@ -22,6 +23,7 @@ from .. import _lumivarex_core as _core
 from .._names import Resolved, entry_key
 from ..records import Bounds, BoxLike, Tier
 from ._cluster import ClientLike, session, show_progress
+from ._entries import Carried, as_held, carry, hold
 
 __all__ = ["DEFAULT_CHUNKS", "Volume", "phase_map", "property_field", "metadata", "to_zarr", "open_zarr"]
 
@@ -123,25 +125,32 @@ class _Blocks(NamedTuple):
 
 # Blocks are told their index (block_id), not their place (block_info): dask
 # would make the places of all blocks up front, and there may be millions.
-def _phase_block(blocks: _Blocks, key: str, box: Bounds, size: float, scale: float | None,
+def _phase_block(blocks: _Blocks, carried: Carried, box: Bounds, size: float, scale: float | None,
                  block_id: tuple[int, ...] = (0, 0, 0)) -> Any:
+    hold(carried)
     start, shape = blocks.at(block_id)
-    return np.asarray(_core.py_phase_map(key, box, size, scale, start, shape)[0])
+    return np.asarray(_core.py_phase_map(carried.entries[0][1], box, size, scale, start, shape)[0])
 
 
-def _field_block(blocks: _Blocks, key: str, prop: str, box: Bounds, size: float, scale: float | None,
+def _field_block(blocks: _Blocks, carried: Carried, prop: str, box: Bounds, size: float, scale: float | None,
                  block_id: tuple[int, ...] = (0, 0, 0)) -> Any:
+    hold(carried)
     start, shape = blocks.at(block_id)
-    return np.asarray(_core.py_property_field(key, prop, box, size, scale, start, shape))
+    return np.asarray(_core.py_property_field(carried.entries[0][1], prop, box, size, scale, start, shape))
 
 
-def _lazy(kind: str, block: Callable[..., Any], args: tuple[Any, ...], box: Bounds, size: float,
-          dtype: np.dtype[Any], chunks: Chunks) -> da.Array:
+def _lazy(kind: str, block: Callable[..., Any], found: Resolved, args: tuple[Any, ...], box: Bounds,
+          size: float, dtype: np.dtype[Any], chunks: Chunks) -> da.Array:
     nx, ny, nz = _core.py_voxel_counts(box, size)
     blocks = da.core.normalize_chunks(chunks, (nz, ny, nx), dtype=dtype)
-    compute = functools.partial(block, _Blocks.of(blocks), *args)
-    array: da.Array = da.map_blocks(compute, chunks=blocks, dtype=dtype, meta=np.empty((0, 0, 0), dtype),
-                                    name=f"{kind}-{tokenize(kind, args, blocks)}")
+    entry = as_held(found)
+    # The entry goes into the graph once, as a value every block depends on,
+    # not once per block; a changed entry makes another array.
+    carried = delayed(carry((entry,)), pure=True)
+    compute = functools.partial(block, _Blocks.of(blocks))
+    array: da.Array = da.map_blocks(compute, carried, *args, chunks=blocks, dtype=dtype,
+                                    meta=np.empty((0, 0, 0), dtype),
+                                    name=f"{kind}-{tokenize(kind, entry, args, blocks)}")
     return array
 
 
@@ -158,8 +167,7 @@ def phase_map(name: str, bounds: BoxLike, voxel_size: float, scale_m: float | No
     scale = _args.scale(scale_m)
     # One voxel tells the phase names, and with them the dtype of every block.
     probe, names = _core.py_phase_map(found.key, box, size, scale, (0, 0, 0), (1, 1, 1))
-    array = _lazy("phase-map", _phase_block, (found.key, box, size, scale), box, size, np.asarray(probe).dtype,
-                  chunks)
+    array = _lazy("phase-map", _phase_block, found, (box, size, scale), box, size, np.asarray(probe).dtype, chunks)
     return _describe(array, _model("phase_map", found, names, box, size, scale, None))
 
 
@@ -176,7 +184,7 @@ def property_field(name: str, property: str, bounds: BoxLike, voxel_size: float,
     # A block refuses a property that no phase carries: refused here, not when computed.
     _core.py_property_field(found.key, prop, box, size, scale, (0, 0, 0), (1, 1, 1))
     names = _core.py_phase_map(found.key, box, size, scale, (0, 0, 0), (1, 1, 1))[1]
-    array = _lazy("property-field", _field_block, (found.key, prop, box, size, scale), box, size,
+    array = _lazy("property-field", _field_block, found, (prop, box, size, scale), box, size,
                   np.dtype(np.float64), chunks)
     return _describe(array, _model("property_field", found, names, box, size, scale, prop))
 
