@@ -43,35 +43,50 @@ const Binding py_export_hlsl{
       return new_str(out_path);
     }};
 
+// The STL and OBJ exports, in metres or, for the twins below that take the
+// unit factor as their last argument, in another unit. Arguments convert in
+// their order, the factor last.
+namespace {
+
+Ref write_stl(const Args& a, bool with_units) {
+  const BoxArgs box = to_box_args(a);
+  const std::optional<double> scale_m = a.opt(4, to_f64);
+  const bool binary = a.boolean(5);
+  const double units_per_m = with_units ? a.f64(6) : 1.0;
+  released([&] {
+    exporter::export_stl(box.name, box.path, box.bounds, box.voxel_size, scale_m, binary, units_per_m);
+  });
+  return new_str(box.path);
+}
+
+Ref write_obj(const Args& a, bool with_units) {
+  const BoxArgs box = to_box_args(a);
+  const std::optional<double> scale_m = a.opt(4, to_f64);
+  const double units_per_m = with_units ? a.f64(5) : 1.0;
+  const std::string mtl_path = released([&] {
+    return exporter::export_obj(box.name, box.path, box.bounds, box.voxel_size, scale_m, units_per_m);
+  });
+  return tuple_of(box.path, mtl_path);
+}
+
+}  // namespace
+
 const Binding py_export_stl{
     .name = "py_export_stl",
     .params = {{"name"}, {"out_path"}, {"bounds"}, {"voxel_size"}, {"scale_m", "None"}, {"binary", "True"}},
     .description = "Write a binary or ASCII STL surface mesh. Returns output path.",
     .errors = &PyExc_RuntimeError,
-    .body = [](const Args& a) {
-      const BoxArgs box = to_box_args(a);
-      const std::optional<double> scale_m = a.opt(4, to_f64);
-      const bool binary = a.boolean(5);
-      released(
-          [&] { exporter::export_stl(box.name, box.path, box.bounds, box.voxel_size, scale_m, binary); });
-      return new_str(box.path);
-    }};
+    .body = [](const Args& a) { return write_stl(a, false); }};
 
 const Binding py_export_obj{
     .name = "py_export_obj",
     .params = {{"name"}, {"obj_path"}, {"bounds"}, {"voxel_size"}, {"scale_m", "None"}},
     .description = "Write OBJ + MTL files. Returns (obj_path, mtl_path).",
     .errors = &PyExc_RuntimeError,
-    .body = [](const Args& a) {
-      const BoxArgs box = to_box_args(a);
-      const std::optional<double> scale_m = a.opt(4, to_f64);
-      const std::string mtl_path = released(
-          [&] { return exporter::export_obj(box.name, box.path, box.bounds, box.voxel_size, scale_m); });
-      return tuple_of(box.path, mtl_path);
-    }};
+    .body = [](const Args& a) { return write_obj(a, false); }};
 
-// The mesh exports in another unit than the metre: helpers of the Python
-// layer's `units`, their twins' arguments followed by the unit factor.
+// Helpers of the Python layer's `units`: their twins' arguments followed by
+// the unit factor.
 const Binding py_export_stl_units{
     .name = "py_export_stl_units",
     .params = {{"name"},
@@ -85,16 +100,7 @@ const Binding py_export_stl_units{
         "`py_export_stl` with every coordinate in metres times `units_per_m` (1000 for a file in\n"
         "millimetres); the file is otherwise the same. Returns output path.",
     .errors = &PyExc_RuntimeError,
-    .body = [](const Args& a) {
-      const BoxArgs box = to_box_args(a);
-      const std::optional<double> scale_m = a.opt(4, to_f64);
-      const bool binary = a.boolean(5);
-      const double units_per_m = a.f64(6);
-      released([&] {
-        exporter::export_stl(box.name, box.path, box.bounds, box.voxel_size, scale_m, binary, units_per_m);
-      });
-      return new_str(box.path);
-    }};
+    .body = [](const Args& a) { return write_stl(a, true); }};
 
 const Binding py_export_obj_units{
     .name = "py_export_obj_units",
@@ -104,15 +110,7 @@ const Binding py_export_obj_units{
         "`py_export_obj` with every coordinate in metres times `units_per_m` (1000 for a file in\n"
         "millimetres); the files are otherwise the same. Returns (obj_path, mtl_path).",
     .errors = &PyExc_RuntimeError,
-    .body = [](const Args& a) {
-      const BoxArgs box = to_box_args(a);
-      const std::optional<double> scale_m = a.opt(4, to_f64);
-      const double units_per_m = a.f64(5);
-      const std::string mtl_path = released([&] {
-        return exporter::export_obj(box.name, box.path, box.bounds, box.voxel_size, scale_m, units_per_m);
-      });
-      return tuple_of(box.path, mtl_path);
-    }};
+    .body = [](const Args& a) { return write_obj(a, true); }};
 
 const Binding py_mtl_path{
     .name = "py_mtl_path",
